@@ -1,0 +1,8 @@
+#include "app/appsettings.h"
+
+#include <QStringList>
+
+bool AppSettings::hasGroup(QSettings& settings, const QString& group)
+{
+    return settings.childGroups().contains(group);
+}

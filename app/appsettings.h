@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+
+// The program's own settings file and every key in it. There is no settings
+// object held open: each step opens the file, reads or writes, and closes it.
+namespace AppSettings {
+
+inline QString filePath() { return QStringLiteral("config/settings.ini"); }
+inline QString historyPath() { return QStringLiteral("config/completer.dat"); }
+inline QString catalogPath() { return QStringLiteral("translations/zh.qm"); }
+
+namespace Key {
+inline const char* language() { return "language"; } // "Chinese", "English" or empty
+inline const char* fontGroup() { return "Font"; }
+inline const char* fontSize() { return "Font/size"; }
+inline const char* fontFamily() { return "Font/family"; }
+inline const char* fontBold() { return "Font/bold"; }
+inline const char* fontItalic() { return "Font/italic"; }
+inline const char* screenGroup() { return "screen"; }
+inline const char* screenWidth() { return "screen/width"; }
+inline const char* screenHeight() { return "screen/height"; }
+} // namespace Key
+
+inline const char* chineseValue() { return "Chinese"; }
+inline const char* englishValue() { return "English"; }
+
+// True when the settings file has the section (only presence is tested).
+bool hasGroup(QSettings& settings, const QString& group);
+
+} // namespace AppSettings

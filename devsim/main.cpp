@@ -1,0 +1,154 @@
+// devsim: a simulated Fieldmate device (or many) for trying the program
+// without hardware and for the integration tests.
+#include "devsim/simdevice.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+// "127.0.0.2-127.0.0.9" or "127.0.0.2-9": every address of the range.
+bool expandRange(const QString& text, QList<QHostAddress>& out)
+{
+    const QString first = text.section(QLatin1Char('-'), 0, 0);
+    QString last = text.section(QLatin1Char('-'), 1);
+    QHostAddress from(first);
+    if (from.protocol() != QAbstractSocket::IPv4Protocol)
+        return false;
+    if (!last.contains(QLatin1Char('.')))
+        last = first.section(QLatin1Char('.'), 0, 2) + QLatin1Char('.') + last;
+    QHostAddress to(last);
+    if (to.protocol() != QAbstractSocket::IPv4Protocol || to.toIPv4Address() < from.toIPv4Address())
+        return false;
+    if (to.toIPv4Address() - from.toIPv4Address() > 4096)
+        return false;
+    for (quint32 a = from.toIPv4Address(); a <= to.toIPv4Address(); ++a)
+        out << QHostAddress(a);
+    return true;
+}
+
+void printOptions()
+{
+    QTextStream out(stdout);
+    out << "Link options (--set KEY=VALUE):\n";
+    for (const OptionDoc& doc : linkOptionDocs())
+        out << "  " << doc.key.leftJustified(22) << doc.help << '\n';
+    for (const ServiceInfo& info : ServiceRegistry::all()) {
+        if (info.options.isEmpty())
+            continue;
+        out << "Service " << info.name << ":\n";
+        for (const OptionDoc& doc : info.options)
+            out << "  " << doc.key.leftJustified(22) << doc.help << '\n';
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("devsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated Fieldmate device: speaks the TCP command service on port 8712 "
+                       "as a real device would, one device per listening address."));
+    parser.addHelpOption();
+    const QCommandLineOption listenOpt(
+        QStringList{"l", "listen"}, QStringLiteral("Address to listen on (repeatable). Default 127.0.0.1."),
+        QStringLiteral("address"));
+    const QCommandLineOption rangeOpt(
+        QStringList{"r", "range"},
+        QStringLiteral("A range of addresses, one device each, e.g. 127.0.0.2-127.0.0.33 or "
+                       "127.0.0.2-33 (repeatable)."),
+        QStringLiteral("first-last"));
+    const QCommandLineOption portOpt(
+        QStringList{"p", "port"}, QStringLiteral("TCP port (default 8712; 0 picks a free port)."),
+        QStringLiteral("port"), QStringLiteral("8712"));
+    const QCommandLineOption setOpt(
+        QStringList{"s", "set"},
+        QStringLiteral("Device option KEY=VALUE for every device, or ADDRESS/KEY=VALUE for one "
+                       "(repeatable). See --list-options."),
+        QStringLiteral("option"));
+    const QCommandLineOption listOpt(QStringLiteral("list-options"),
+                                     QStringLiteral("List the device options and exit."));
+    parser.addOption(listenOpt);
+    parser.addOption(rangeOpt);
+    parser.addOption(portOpt);
+    parser.addOption(setOpt);
+    parser.addOption(listOpt);
+    parser.process(app);
+
+    if (parser.isSet(listOpt)) {
+        printOptions();
+        return 0;
+    }
+
+    QList<QHostAddress> addresses;
+    for (const QString& text : parser.values(listenOpt)) {
+        QHostAddress address(text);
+        if (address.isNull()) {
+            std::fprintf(stderr, "devsim: not an address: %s\n", qPrintable(text));
+            return 2;
+        }
+        addresses << address;
+    }
+    for (const QString& text : parser.values(rangeOpt)) {
+        if (!expandRange(text, addresses)) {
+            std::fprintf(stderr, "devsim: not an address range: %s\n", qPrintable(text));
+            return 2;
+        }
+    }
+    if (addresses.isEmpty())
+        addresses << QHostAddress(QHostAddress::LocalHost);
+
+    bool portOk = false;
+    const uint port = parser.value(portOpt).toUInt(&portOk);
+    if (!portOk || port > 65535) {
+        std::fprintf(stderr, "devsim: not a port: %s\n", qPrintable(parser.value(portOpt)));
+        return 2;
+    }
+
+    QVariantHash common;
+    QHash<QString, QVariantHash> perDevice;
+    for (const QString& text : parser.values(setOpt)) {
+        const int eq = text.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            std::fprintf(stderr, "devsim: option must be KEY=VALUE: %s\n", qPrintable(text));
+            return 2;
+        }
+        QString key = text.left(eq);
+        const QString value = text.mid(eq + 1);
+        const int slash = key.indexOf(QLatin1Char('/'));
+        if (slash > 0) {
+            const QHostAddress address(key.left(slash));
+            if (address.isNull()) {
+                std::fprintf(stderr, "devsim: not an address in %s\n", qPrintable(text));
+                return 2;
+            }
+            perDevice[address.toString()].insert(key.mid(slash + 1), value);
+        } else {
+            common.insert(key, value);
+        }
+    }
+
+    QList<SimDevice*> devices;
+    for (const QHostAddress& address : addresses) {
+        QVariantHash options = common;
+        const QVariantHash own = perDevice.value(address.toString());
+        for (auto it = own.begin(); it != own.end(); ++it)
+            options.insert(it.key(), it.value());
+        auto* device = new SimDevice(address, static_cast<quint16>(port), options, &app);
+        if (!device->listen())
+            return 1;
+        devices << device;
+        std::printf("devsim: listening on %s:%u\n", qPrintable(address.toString()),
+                    device->boundPort());
+    }
+    std::printf("devsim: %d device(s) ready\n", static_cast<int>(devices.size()));
+    std::fflush(stdout);
+    return app.exec();
+}

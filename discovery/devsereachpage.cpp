@@ -1,0 +1,3 @@
+#include "discovery/devsereachpage.h"
+
+DevSereachPage::DevSereachPage(QWidget* parent) : QWidget(parent) {}

@@ -1,0 +1,63 @@
+// Replays a deterministic set of inputs through a fuzz target: a few
+// hand-made seeds from the target, then pseudo-random inputs built from a
+// fixed seed by mutating those seeds. Run: <target>_replay [count] [files...]
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+// Seeds the target offers (may be empty).
+std::vector<std::vector<std::uint8_t>> fuzzSeeds();
+
+int main(int argc, char** argv)
+{
+    const long count = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 10000;
+    std::vector<std::vector<std::uint8_t>> seeds = fuzzSeeds();
+    for (int i = 2; i < argc; ++i) {
+        std::ifstream in(argv[i], std::ios::binary);
+        seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (seeds.empty())
+        seeds.emplace_back();
+    for (const auto& seed : seeds)
+        LLVMFuzzerTestOneInput(seed.data(), seed.size());
+
+    std::mt19937 rng(12345);
+    for (long n = 0; n < count; ++n) {
+        std::vector<std::uint8_t> input = seeds[rng() % seeds.size()];
+        const int edits = 1 + static_cast<int>(rng() % 8);
+        for (int e = 0; e < edits; ++e) {
+            switch (rng() % 5) {
+            case 0: // flip a byte
+                if (!input.empty())
+                    input[rng() % input.size()] = static_cast<std::uint8_t>(rng());
+                break;
+            case 1: // insert a byte
+                input.insert(input.begin() + (input.empty() ? 0 : rng() % (input.size() + 1)),
+                             static_cast<std::uint8_t>(rng()));
+                break;
+            case 2: // cut the tail
+                if (!input.empty())
+                    input.resize(rng() % input.size());
+                break;
+            case 3: // append another seed
+            {
+                const auto& other = seeds[rng() % seeds.size()];
+                input.insert(input.end(), other.begin(), other.end());
+                break;
+            }
+            default: // random bytes
+                for (int k = static_cast<int>(rng() % 16); k > 0; --k)
+                    input.push_back(static_cast<std::uint8_t>(rng()));
+                break;
+            }
+        }
+        LLVMFuzzerTestOneInput(input.data(), input.size());
+    }
+    std::printf("replayed %ld inputs and %zu seeds\n", count, seeds.size());
+    return 0;
+}

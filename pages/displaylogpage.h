@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QWidget>
+
+class DisplayLogPage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit DisplayLogPage(QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    void sendCmd(int cmd, QByteArray data);
+
+public Q_SLOTS:
+    void handleRespond(int cmd, const quint8* data, int size);
+};

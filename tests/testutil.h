@@ -1,0 +1,119 @@
+#pragma once
+
+#include "common/msgbox.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <functional>
+
+// Answers and records every message box while it lives. A box is answered
+// with the next scripted answer, or else with its own "Sure"/default button,
+// so no test can hang on a modal box. Boxes a test does not take are
+// reported by checkNoneLeft(), which the test fixtures call in cleanup().
+class BoxRecorder
+{
+public:
+    struct Box
+    {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+        QStringList buttons;
+    };
+
+    BoxRecorder();
+    ~BoxRecorder();
+
+    void answerNext(MsgBox::Answer answer) { answers_.append(answer); }
+    int count() const { return boxes_.size(); }
+    const QList<Box>& boxes() const { return boxes_; }
+    // Removes and returns the oldest box (an empty Box when there is none).
+    Box take();
+    QString takeText() { return take().text; }
+    void clear() { boxes_.clear(); }
+    // Fails the running test when boxes were shown that it did not take.
+    bool checkNoneLeft();
+
+private:
+    MsgBox::Interceptor previous_;
+    QList<Box> boxes_;
+    QList<MsgBox::Answer> answers_;
+};
+
+// Makes a fresh temporary folder the working directory while it lives.
+class TempWorkDir
+{
+public:
+    TempWorkDir();
+    ~TempWorkDir();
+    QString path() const { return dir_.path(); }
+    QString file(const QString& name) const { return dir_.filePath(name); }
+    bool isValid() const { return dir_.isValid(); }
+
+private:
+    QTemporaryDir dir_;
+    QString previous_;
+};
+
+// The device simulator as a child process, listening on free ports.
+class DevsimProcess
+{
+public:
+    DevsimProcess() = default;
+    ~DevsimProcess();
+    // Starts devsim with the given arguments plus "--port 0" (unless a port
+    // is given) and waits until it is ready. Addresses default to 127.0.0.1.
+    bool start(const QStringList& arguments = QStringList(), int timeoutMs = 10000);
+    void stop();
+    // The port a device listens on (the first device by default).
+    quint16 port(const QString& address = QString()) const;
+    QMap<QString, quint16> ports() const { return ports_; }
+    // What devsim wrote to stderr so far (its log).
+    QString log();
+    // Waits until the log holds the text.
+    bool waitForLog(const QString& text, int timeoutMs = 5000);
+
+private:
+    QProcess process_;
+    QMap<QString, quint16> ports_;
+    QString firstAddress_;
+    QByteArray log_;
+};
+
+// A scripted device in the test itself, for byte-exact checks of the link.
+class FakeDevice : public QObject
+{
+    Q_OBJECT
+public:
+    FakeDevice();
+    quint16 port() const { return server_.serverPort(); }
+    bool waitForClient(int timeoutMs = 5000);
+    QTcpSocket* client() const { return client_; }
+    void write(const QByteArray& bytes);
+    // Bytes received from the program so far.
+    QByteArray received() const { return received_; }
+    bool waitForReceived(int size, int timeoutMs = 5000);
+    void clearReceived() { received_.clear(); }
+    void closeClient();
+
+private:
+    QTcpServer server_;
+    QPointer<QTcpSocket> client_;
+    QByteArray received_;
+};
+
+// Processes events until the condition holds; false after the timeout.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// Folders of the source and build trees, for fixtures.
+QString sourceDir();
+QString devsimPath();
