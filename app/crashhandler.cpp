@@ -2,7 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QMessageBox>
+#include "common/msgbox.h"
 
 #include <cerrno>
 #include <csignal>
@@ -13,6 +13,7 @@
 #if defined(__unix__) || defined(__APPLE__)
 #include <execinfo.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <ucontext.h>
@@ -56,8 +57,9 @@ int runCrashBox(int argc, char** argv)
         return 0;
     }
     QApplication app(argc, argv);
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Crash"), text, QMessageBox::Ok);
-    box.exec();
+    // Untranslated on purpose: whatever broke may have been the translation.
+    MsgBox::standard(QMessageBox::Critical, QStringLiteral("Crash"), text, QMessageBox::Ok,
+                     QMessageBox::Ok);
     return 0;
 }
 
@@ -248,14 +250,23 @@ void showBox(int sig, unsigned long long address)
     }
 }
 
+// Ends the process the way the signal would have (the signal is blocked
+// while its handler runs, so unblock it before raising it again).
+[[noreturn]] void endWithSignal(int sig)
+{
+    ::signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(sig);
+    ::_exit(128 + sig);
+}
+
 void onFatalSignal(int sig, siginfo_t* info, void* context)
 {
-    if (handling) {
-        // A fault inside the handler: give up at once.
-        ::signal(sig, SIG_DFL);
-        ::raise(sig);
-        ::_exit(128 + sig);
-    }
+    if (handling) // a fault inside the handler: give up at once
+        endWithSignal(sig);
     handling = 1;
 
     const unsigned long long pc = instructionPointer(context);
@@ -277,10 +288,7 @@ void onFatalSignal(int sig, siginfo_t* info, void* context)
 
     showBox(sig, address);
 
-    // End the process the way the signal would have.
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
-    ::_exit(128 + sig);
+    endWithSignal(sig);
 }
 
 } // namespace

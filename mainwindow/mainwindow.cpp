@@ -69,6 +69,7 @@ void UI_MainWindow::setupUi(QMainWindow* window)
     splitter->addWidget(stackWidget);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 7);
+    splitter->setSizes({300, 700}); // start in the same 3 : 7 proportion
     verticalLayout->addWidget(splitter, 1);
     window->setCentralWidget(centralWidget);
 

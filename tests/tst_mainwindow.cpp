@@ -1,0 +1,526 @@
+// The main window offscreen: settings and history files, connection control,
+// the console gesture, language switching, the menus.
+#include "app/appsettings.h"
+#include "app/startup.h"
+#include "common/dialogs.h"
+#include "mainwindow/addresshistory.h"
+#include "mainwindow/mainwindow.h"
+#include "pages/pageroot.h"
+#include "programming/programmingpage.h"
+#include "testutil.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCompleter>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTranslator>
+#include <QtTest>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QVariant setting(const char* key)
+{
+    QSettings s(AppSettings::filePath(), QSettings::IniFormat);
+    return s.value(QLatin1String(key));
+}
+
+void installCatalogue()
+{
+    QDir().mkpath(QStringLiteral("translations"));
+    QFile::remove(AppSettings::catalogPath());
+    QVERIFY(QFile::copy(QStringLiteral(FM_QM_PATH), AppSettings::catalogPath()));
+}
+
+void press(QWidget* w)
+{
+    QTest::mousePress(w, Qt::LeftButton);
+    QTest::mouseRelease(w, Qt::LeftButton);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        work = new TempWorkDir;
+        boxes = new BoxRecorder;
+        QApplication::setFont(defaultFont);
+    }
+    void cleanup()
+    {
+        boxes->checkNoneLeft();
+        delete boxes;
+        delete work;
+        QCoreApplication::removeTranslator(&translator);
+    }
+    void initTestCase() { defaultFont = QApplication::font(); }
+
+    void firstRun();
+    void languageAtStart_data();
+    void languageAtStart();
+    void damagedSettingsGiveDefaults();
+    void fontAndSizeRestored();
+    void historyFile_data();
+    void historyFile();
+    void historyCompletion();
+    void addressChecks_data();
+    void addressChecks();
+    void connectSavesHistoryOnce();
+    void connectionFailure();
+    void disconnectionByDevice();
+    void clearHistory();
+    void consoleGesture();
+    void gestureNeedsFivePressesInTime();
+    void languageSwitchAtRunTime();
+    void rebootQuestion();
+    void fontDialogCancelStillStores();
+    void aboutBox();
+
+private:
+    TempWorkDir* work = nullptr;
+    BoxRecorder* boxes = nullptr;
+    QTranslator translator;
+    QFont defaultFont;
+};
+
+void TestMainWindow::firstRun()
+{
+    QCOMPARE(Startup::applyLanguage(translator), 0);
+    QSettings check(AppSettings::filePath(), QSettings::IniFormat);
+    QCOMPARE(check.allKeys(), QStringList{QStringLiteral("language")});
+    QCOMPARE(check.value("language").toString(), QStringLiteral("English"));
+
+    MainWindow w;
+    w.setTranslator(&translator, 0);
+    QVERIFY(w.form()->actionEnglish->isChecked());
+    QCOMPARE(w.size(), QSize(800, 600));
+    QCOMPARE(QApplication::font(), defaultFont);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // Showing counts as a resize: the screen section exists afterwards.
+    QTRY_COMPARE(setting("screen/width").toInt(), 800);
+    QCOMPARE(setting("screen/height").toInt(), 600);
+    QVERIFY(!QFile::exists(AppSettings::historyPath()));
+    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Connect"));
+    QCOMPARE(w.form()->labelStatus->text(),
+             QStringLiteral("<font color=#FF0000>Disconnect with device"));
+    QCOMPARE(w.form()->stackWidget->count(), 6);
+    QCOMPARE(w.form()->listWidget->count(), 6);
+    QCOMPARE(w.form()->listWidget->item(5)->text(), QStringLiteral("Device Search"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fieldmate"));
+}
+
+void TestMainWindow::languageAtStart_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("catalogue");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("connectText");
+    QTest::newRow("Chinese") << "Chinese" << true << 1 << QStringLiteral("连接");
+    QTest::newRow("Chinese without catalogue") << "Chinese" << false << 1 << "Connect";
+    QTest::newRow("other letter case") << "chinese" << true << 0 << "Connect";
+    QTest::newRow("English") << "English" << true << 0 << "Connect";
+    QTest::newRow("empty, as the menu writes it") << "" << true << 0 << "Connect";
+}
+
+void TestMainWindow::languageAtStart()
+{
+    QFETCH(QString, value);
+    QFETCH(bool, catalogue);
+    QFETCH(int, index);
+    QFETCH(QString, connectText);
+    {
+        QSettings s(AppSettings::filePath(), QSettings::IniFormat);
+        s.setValue("language", value);
+    }
+    if (catalogue)
+        installCatalogue();
+    QCOMPARE(Startup::applyLanguage(translator), index);
+    MainWindow w;
+    w.setTranslator(&translator, index);
+    QCOMPARE(w.form()->btnConnect->text(), connectText);
+    QCOMPARE(w.form()->actionChinese->isChecked(), index == 1);
+    QCOMPARE(w.form()->actionEnglish->isChecked(), index == 0);
+    QCOMPARE(setting("language").toString(), value); // never rewritten
+}
+
+void TestMainWindow::damagedSettingsGiveDefaults()
+{
+    QByteArray junk;
+    for (int i = 0; i < 512; ++i)
+        junk.append(static_cast<char>((i * 7919) & 0xFF));
+    writeFile(AppSettings::filePath(), junk);
+    QCOMPARE(Startup::applyLanguage(translator), 0);
+    MainWindow w;
+    QCOMPARE(w.size(), QSize(800, 600));
+
+    // Sections present but with values that make no sense.
+    writeFile(AppSettings::filePath(),
+              "[Font]\nsize=huge\nfamily=\n[screen]\nwidth=-5\nheight=abc\n");
+    MainWindow w2;
+    QCOMPARE(w2.size(), QSize(800, 600));
+    QVERIFY(QApplication::font().pointSize() > 0);
+}
+
+void TestMainWindow::fontAndSizeRestored()
+{
+    writeFile(AppSettings::filePath(), "[Font]\nsize=13\nfamily=Sans\nbold=true\nitalic=true\n"
+                                       "[screen]\nwidth=1000\nheight=700\n");
+    MainWindow w;
+    QCOMPARE(w.size(), QSize(1000, 700));
+    QCOMPARE(QApplication::font().pointSize(), 13);
+    QVERIFY(QApplication::font().bold());
+    QVERIFY(QApplication::font().italic());
+
+    // Only the presence of a section counts: a missing key reads as 0/false.
+    writeFile(AppSettings::filePath(), "[Font]\nsize=11\n");
+    QApplication::setFont(defaultFont);
+    MainWindow w2;
+    QCOMPARE(QApplication::font().pointSize(), 11);
+    QVERIFY(!QApplication::font().bold());
+}
+
+void TestMainWindow::historyFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("entries");
+    const QByteArray a = AddressHistory::encode({"192.168.1.10"});
+    QTest::newRow("empty file") << QByteArray() << QStringList{};
+    QTest::newRow("two records") << AddressHistory::encode({"192.168.1.10", "10.0.0.1"})
+                                 << QStringList{"192.168.1.10", "10.0.0.1"};
+    QTest::newRow("short last record") << a + QByteArray("10.0.0.7") << QStringList{"192.168.1.10", "10.0.0.7"};
+    QTest::newRow("record without zero byte")
+        << QByteArray("1234567890123456") + a << QStringList{"1234567890123456", "192.168.1.10"};
+    QTest::newRow("text ends at the first zero byte")
+        << QByteArray("10.1.1.1\0garbage", 16) << QStringList{"10.1.1.1"};
+    QTest::newRow("binary junk records are passed over")
+        << QByteArray(16, '\xff') + a + QByteArray(16, '\0') + QByteArray("\x01\x02\x03", 3)
+        << QStringList{"192.168.1.10"};
+    QTest::newRow("duplicates kept as stored") << a + a << QStringList{"192.168.1.10", "192.168.1.10"};
+}
+
+void TestMainWindow::historyFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, entries);
+    writeFile(AppSettings::historyPath(), bytes);
+    MainWindow w;
+    QCOMPARE(w.history(), entries);
+    QVERIFY(w.addressCompleter()->model() != nullptr);
+    QCOMPARE(w.addressCompleter()->model()->rowCount(), entries.size());
+}
+
+void TestMainWindow::historyCompletion()
+{
+    writeFile(AppSettings::historyPath(), AddressHistory::encode({"192.168.1.10", "192.168.1.100"}));
+    MainWindow w;
+    QCompleter* c = w.addressCompleter();
+    QCOMPARE(c->caseSensitivity(), Qt::CaseInsensitive);
+    c->setCompletionPrefix(QStringLiteral("192.168.1.1"));
+    QCOMPARE(c->completionCount(), 2);
+
+    // No file at all: no history and no model.
+    QFile::remove(AppSettings::historyPath());
+    MainWindow w2;
+    QVERIFY(w2.history().isEmpty());
+}
+
+void TestMainWindow::addressChecks_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << "" << "Device IP Address could not be null!";
+    QTest::newRow("octet too large") << "256.1.1.1" << "Device IP Address format error!";
+    QTest::newRow("three octets") << "10.0.0" << "Device IP Address format error!";
+    QTest::newRow("leading zero") << "10.0.0.01" << "Device IP Address format error!";
+    QTest::newRow("trailing blank") << "10.0.0.1 " << "Device IP Address format error!";
+    QTest::newRow("host name") << "localhost" << "Device IP Address format error!";
+}
+
+void TestMainWindow::addressChecks()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, text);
+    MainWindow w;
+    QSignalSpy attempts(w.commLink(), &CommTcp::connectionError);
+    w.form()->leDevIP->setText(address);
+    w.form()->btnConnect->click();
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Tip"));
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QVERIFY(w.form()->btnConnect->isEnabled());
+    QCOMPARE(attempts.count(), 0);
+    QVERIFY(!QFile::exists(AppSettings::historyPath()));
+}
+
+void TestMainWindow::connectSavesHistoryOnce()
+{
+    FakeDevice device;
+    MainWindow w;
+    w.commLink()->setPort(device.port());
+    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
+    w.form()->btnConnect->click();
+    QVERIFY(w.isConnected());
+    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(w.form()->labelStatus->text(), QStringLiteral("<font color=#00FF00>Connected to device"));
+    QCOMPARE(readFile(AppSettings::historyPath()), AddressHistory::encode({"127.0.0.1"}));
+
+    QSignalSpy gone(w.commLink(), &CommTcp::disconnected);
+    w.form()->btnConnect->click(); // Disconnect
+    QTRY_VERIFY(!w.isConnected());
+    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Connect"));
+    w.form()->btnConnect->click(); // again, same address
+    QVERIFY(w.isConnected());
+    QCOMPARE(w.history(), QStringList{"127.0.0.1"});
+    QCOMPARE(readFile(AppSettings::historyPath()).size(), 16);
+}
+
+void TestMainWindow::connectionFailure()
+{
+    quint16 deadPort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        deadPort = probe.serverPort();
+    }
+    MainWindow w;
+    w.commLink()->setPort(deadPort);
+    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
+    w.form()->btnConnect->click();
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Tip"));
+    QVERIFY2(box.text.startsWith(QStringLiteral("Connect to device failed, ")), qPrintable(box.text));
+    QVERIFY(box.text.endsWith(QLatin1Char('!')));
+    QVERIFY(box.text.size() > QStringLiteral("Connect to device failed, !").size());
+    QVERIFY(w.form()->btnConnect->isEnabled());
+    QVERIFY(!w.isConnected());
+    QVERIFY(w.history().isEmpty()); // never connected: not remembered
+}
+
+void TestMainWindow::disconnectionByDevice()
+{
+    FakeDevice device;
+    MainWindow w;
+    w.commLink()->setPort(device.port());
+    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
+    w.form()->btnConnect->click();
+    QVERIFY(device.waitForClient());
+    QSignalSpy gone(w.commLink(), &CommTcp::disconnected);
+    device.closeClient();
+    QVERIFY(gone.wait(5000));
+    QVERIFY(!w.isConnected());
+    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Connect"));
+    QCOMPARE(w.form()->labelStatus->text(),
+             QStringLiteral("<font color=#FF0000>Disconnect with device"));
+    QVERIFY(w.form()->btnConnect->isEnabled());
+}
+
+void TestMainWindow::clearHistory()
+{
+    writeFile(AppSettings::historyPath(), AddressHistory::encode({"10.0.0.1", "10.0.0.2"}));
+    MainWindow w;
+    QCOMPARE(w.history().size(), 2);
+    w.form()->btnClearHistory->click();
+    QVERIFY(w.history().isEmpty());
+    QCOMPARE(w.addressCompleter()->model()->rowCount(), 0);
+    QVERIFY(QFile::exists(AppSettings::historyPath()));
+    QCOMPARE(QFileInfo(AppSettings::historyPath()).size(), 0);
+}
+
+void TestMainWindow::consoleGesture()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QLabel* status = w.form()->labelStatus;
+    // The second press of a double click arrives as a double-click event,
+    // which does not count.
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(1, 1), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+    for (int i = 0; i < 4; ++i) {
+        press(status);
+        QApplication::sendEvent(status, &dbl);
+    }
+    QVERIFY(!w.consolePage());
+    press(status);
+    QVERIFY(w.consolePage());
+    QCOMPARE(w.form()->stackWidget->count(), 7);
+    QCOMPARE(w.form()->stackWidget->widget(6), static_cast<QWidget*>(w.consolePage()));
+    QCOMPARE(w.form()->listWidget->count(), 7);
+    QCOMPARE(w.form()->listWidget->item(6)->text(), QStringLiteral("root"));
+    QCOMPARE(w.progPage()->typeCombo()->count(), 4);
+    QCOMPARE(w.progPage()->typeCombo()->itemText(3), QStringLiteral("root"));
+    QVERIFY(!w.gestureTimer()->isActive());
+    // Once per run: more presses change nothing.
+    for (int i = 0; i < 10; ++i)
+        press(status);
+    QCOMPARE(w.form()->listWidget->count(), 7);
+    QCOMPARE(w.progPage()->typeCombo()->count(), 4);
+    w.form()->listWidget->setCurrentRow(6);
+    QCOMPARE(w.form()->stackWidget->currentIndex(), 6);
+}
+
+void TestMainWindow::gestureNeedsFivePressesInTime()
+{
+    MainWindow w;
+    QCOMPARE(w.gestureTimer()->interval(), 5000);
+    QVERIFY(w.gestureTimer()->isSingleShot());
+    w.gestureTimer()->setInterval(40); // shortened for the test
+    QLabel* status = w.form()->labelStatus;
+    for (int i = 0; i < 4; ++i)
+        press(status);
+    QVERIFY(w.gestureTimer()->isActive());
+    QTRY_VERIFY(!w.gestureTimer()->isActive()); // the window has passed
+    for (int i = 0; i < 4; ++i)
+        press(status);
+    QVERIFY(!w.consolePage());
+    QTRY_VERIFY(!w.gestureTimer()->isActive());
+    w.gestureTimer()->setInterval(60000);
+    for (int i = 0; i < 5; ++i)
+        press(status);
+    QVERIFY(w.consolePage());
+}
+
+void TestMainWindow::languageSwitchAtRunTime()
+{
+    installCatalogue();
+    QCOMPARE(Startup::applyLanguage(translator), 0);
+    MainWindow w;
+    w.setTranslator(&translator, 0);
+    w.show();
+    for (int i = 0; i < 5; ++i)
+        press(w.form()->labelStatus);
+    QVERIFY(w.consolePage());
+
+    w.form()->actionChinese->trigger();
+    QCOMPARE(setting("language").toString(), QStringLiteral("Chinese"));
+    QVERIFY(w.form()->actionChinese->isChecked());
+    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("连接"));
+    QCOMPARE(w.form()->labelStatus->text(), QStringLiteral("<font color=#FF0000>未连接设备"));
+    QCOMPARE(w.form()->listWidget->item(0)->text(), QStringLiteral("程序烧写"));
+    QCOMPARE(w.form()->menuHelp->title(), QStringLiteral("帮助"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fieldmate"));
+    // Pages follow on the language-change event.
+    auto* sendButton = w.consolePage()->form()->btnSendCmd;
+    QTRY_COMPARE(sendButton->text(), QStringLiteral("发送"));
+
+    // Boxes come up translated too.
+    w.form()->leDevIP->setText(QString());
+    w.form()->btnConnect->click();
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("提示"));
+    QCOMPARE(box.text, QStringLiteral("设备IP地址不能为空！"));
+    QCOMPARE(box.buttons, QStringList{QStringLiteral("确定")});
+
+    w.form()->actionEnglish->trigger();
+    QCOMPARE(setting("language").toString(), QString());
+    QVERIFY(setting("language").isValid());
+    QVERIFY(w.form()->actionEnglish->isChecked());
+    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Connect"));
+    QCOMPARE(w.form()->listWidget->item(6)->text(), QStringLiteral("root"));
+    QTRY_COMPARE(sendButton->text(), QStringLiteral("Send"));
+    // The next start is in English.
+    QTranslator next;
+    QCOMPARE(Startup::applyLanguage(next), 0);
+}
+
+void TestMainWindow::rebootQuestion()
+{
+    FakeDevice device;
+    MainWindow w;
+    w.commLink()->setPort(device.port());
+    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
+    w.form()->btnConnect->click();
+    QVERIFY(device.waitForClient());
+
+    boxes->answerNext(MsgBox::Answer::No);
+    w.form()->actionRebootDevice->trigger();
+    BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Warning"));
+    QCOMPARE(box.text, QStringLiteral("Are you sure to reboot device?"));
+    QCOMPARE(box.buttons.size(), 2); // the standard OK and No
+
+    boxes->answerNext(MsgBox::Answer::Ok);
+    w.form()->actionRebootDevice->trigger();
+    boxes->take();
+    QVERIFY(device.waitForReceived(6));
+    QCOMPARE(device.received().toHex(), QByteArray("68000200026c")); // only one reboot
+
+    // Unconnected: the link says so.
+    MainWindow idle;
+    boxes->answerNext(MsgBox::Answer::Ok);
+    idle.form()->actionRebootDevice->trigger();
+    boxes->take();
+    QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
+}
+
+void TestMainWindow::fontDialogCancelStillStores()
+{
+    MainWindow w;
+    QFont seen;
+    const auto previous = Dialogs::setFontInterceptor([&](const QFont& initial) {
+        seen = initial;
+        return initial; // Cancel
+    });
+    w.form()->actionFont->trigger();
+    Dialogs::setFontInterceptor(previous);
+    QCOMPARE(seen, QApplication::font());
+    QCOMPARE(setting("Font/size").toInt(), QApplication::font().pointSize());
+    QCOMPARE(setting("Font/family").toString(), QApplication::font().family());
+    QCOMPARE(setting("Font/bold").toBool(), false);
+    QCOMPARE(setting("Font/italic").toBool(), false);
+
+    QFont chosen = QApplication::font();
+    chosen.setPointSize(17);
+    chosen.setBold(true);
+    const auto prev2 = Dialogs::setFontInterceptor([&](const QFont&) { return chosen; });
+    w.form()->actionFont->trigger();
+    Dialogs::setFontInterceptor(prev2);
+    QCOMPARE(QApplication::font().pointSize(), 17);
+    QCOMPARE(setting("Font/size").toInt(), 17);
+    QCOMPARE(setting("Font/bold").toBool(), true);
+}
+
+void TestMainWindow::aboutBox()
+{
+    MainWindow w;
+    w.form()->actionAbout->trigger();
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("About Fieldmate"));
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
+    QVERIFY(box.buttons.isEmpty() || box.buttons.size() == 1);
+    const QRegularExpression re(QStringLiteral(
+        "^<html><span style=\"font-weight:bold; font-size:16px\">Fieldmate v1\\.3\\.6</span>"
+        "<br><br>Built on [A-Z][a-z]{2} [ 123]\\d \\d{4} \\d\\d:\\d\\d:\\d\\d<br><br>"
+        "This software is used for device programming and settings\\.</html>$"));
+    QVERIFY2(re.match(box.text).hasMatch(), qPrintable(box.text));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
