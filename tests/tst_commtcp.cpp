@@ -51,6 +51,7 @@ private Q_SLOTS:
     void informationBoxesForLinkCodes();
     void partialFrameDroppedAfterSilence();
     void frameSpreadOverReadsDelivered();
+    void oversizeFrameNeverDelivered();
     void connectFailureAndRetry();
     void newAttemptAbandonsPending();
     void disconnectionByDevice();
@@ -207,6 +208,27 @@ void TestCommTcp::frameSpreadOverReadsDelivered()
     device.write(frame.mid(10));
     QVERIFY(waitFor([&] { return responses.got.size() == 1; }));
     QCOMPARE(responses.got[0].second, QByteArray("13:split after third and tenth byte"));
+}
+
+void TestCommTcp::oversizeFrameNeverDelivered()
+{
+    FakeDevice device;
+    CommTcp link;
+    link.setPort(device.port());
+    link.setReassemblyTimeout(30);
+    Responses responses;
+    responses.attach(link);
+    link.connectDevice(QStringLiteral("127.0.0.1"));
+    QVERIFY(device.waitForClient());
+    // A well-formed frame that is larger than the receive buffer.
+    device.write(CommandFrame::encode(0x0013, QByteArray(5000, 'z')));
+    QVERIFY(waitFor([&] { return link.reassembler().overflows() == 1; }));
+    // After a pause the link hunts afresh and receives normally again.
+    QVERIFY(waitFor([&] { return link.reassembler().pending() == 0; }));
+    device.write(CommandFrame::encode(0x0013, "small"));
+    QVERIFY(waitFor([&] { return !responses.got.isEmpty(); }));
+    QCOMPARE(responses.got.size(), 1);
+    QCOMPARE(responses.got[0].second, QByteArray("13:small"));
 }
 
 void TestCommTcp::connectFailureAndRetry()

@@ -98,6 +98,7 @@ private Q_SLOTS:
     void gestureNeedsFivePressesInTime();
     void languageSwitchAtRunTime();
     void rebootQuestion();
+    void rebootedDeviceComesBack();
     void fontDialogCancelStillStores();
     void aboutBox();
 
@@ -478,6 +479,26 @@ void TestMainWindow::rebootQuestion()
     idle.form()->actionRebootDevice->trigger();
     boxes->take();
     QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
+}
+
+void TestMainWindow::rebootedDeviceComesBack()
+{
+    DevsimProcess devsim;
+    QVERIFY(devsim.start({"--set", "reboot-ms=300"}));
+    MainWindow w;
+    w.commLink()->setPort(devsim.port());
+    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
+    w.form()->btnConnect->click();
+    QVERIFY(w.isConnected());
+    QSignalSpy gone(w.commLink(), &CommTcp::disconnected);
+    boxes->answerNext(MsgBox::Answer::Ok);
+    w.form()->actionRebootDevice->trigger();
+    boxes->take();
+    QVERIFY(gone.wait(5000)); // the device drops the connection as it reboots
+    QVERIFY(!w.isConnected());
+    QVERIFY(devsim.waitForLog(QStringLiteral("up again")));
+    w.form()->btnConnect->click();
+    QVERIFY(w.isConnected());
 }
 
 void TestMainWindow::fontDialogCancelStillStores()
