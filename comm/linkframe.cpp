@@ -86,16 +86,22 @@ std::uint32_t lengthOf(const std::uint8_t* frame)
     return getLe32(frame + 22);
 }
 
-bool parse(const std::uint8_t* data, std::size_t size, Received& out)
+bool checkCrc(const std::uint8_t* data, std::size_t size)
 {
     if (!data || size < static_cast<std::size_t>(kMinFrame))
         return false;
     const std::size_t checked = size - kCheckSize;
     const std::uint16_t crc = crc16Modbus(data, checked);
-    const std::uint16_t carried =
-        static_cast<std::uint16_t>(data[checked] | static_cast<std::uint16_t>(data[checked + 1]) << 8);
-    if (crc != carried)
+    const std::uint16_t carried = static_cast<std::uint16_t>(
+        data[checked] | static_cast<std::uint16_t>(data[checked + 1]) << 8);
+    return crc == carried;
+}
+
+bool parse(const std::uint8_t* data, std::size_t size, Received& out)
+{
+    if (!checkCrc(data, size))
         return false;
+    const std::size_t checked = size - kCheckSize;
     // The JSON text ends at the last '}' of the payload area; the check bytes
     // are not part of it even when one of them happens to be '}'.
     std::size_t end = checked;

@@ -55,6 +55,10 @@ struct Received
 bool parse(const std::uint8_t* data, std::size_t size, Received& out);
 bool parse(const QByteArray& frame, Received& out);
 
+// True when the frame is at least 28 bytes long and its last two bytes
+// (low byte first) are the CRC of all bytes before them.
+bool checkCrc(const std::uint8_t* data, std::size_t size);
+
 // Frame fields, for a frame at least kMinFrame bytes long.
 std::uint32_t typeOf(const std::uint8_t* frame);
 std::uint32_t lengthOf(const std::uint8_t* frame);

@@ -161,7 +161,7 @@ QByteArray buildUdpReply(const QByteArray& product, const QList<Interface>& inte
         d.append(intfName);
         putBe32(d, ipv4Value(intf.ip));
         putBe32(d, ipv4Value(intf.netmask));
-        if (form == EntryForm::Long) {
+        if (form != EntryForm::Short) {
             unsigned char mac[6] = {0, 0, 0, 0, 0, 0};
             const QStringList groups = intf.mac.split(QLatin1Char(':'));
             for (int g = 0; g < 6 && g < groups.size(); ++g)

@@ -54,8 +54,9 @@ struct UdpReply
 // the end.
 bool parseUdpReply(const QByteArray& datagram, const QString& sender, UdpReply& out);
 
-// How a device writes one interface entry.
-enum class EntryForm { Long, Short };
+// How a device writes one interface entry. ShortWithMac (no entry length,
+// but a MAC at the end) is what follows a long entry in a mixed reply.
+enum class EntryForm { Long, Short, ShortWithMac };
 // Builds a reply: product name, then the entries in the given forms (one
 // form per entry; missing forms repeat the last one). Names longer than 255
 // bytes are cut.
