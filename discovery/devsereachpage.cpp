@@ -104,11 +104,11 @@ DevSereachPage::DevSereachPage(QWidget* parent)
 
 DevSereachPage::~DevSereachPage()
 {
-    const QHostAddress group(QString::fromLatin1(Discovery::groupAddress()));
-    if (!joinedInterface.isEmpty())
-        recvSocket->leaveMulticastGroup(group, QNetworkInterface::interfaceFromName(joinedInterface));
-    else
-        recvSocket->leaveMulticastGroup(group);
+    // Leave the group where a search joined it (a socket that could not
+    // bind its port never joined).
+    if (!joinedInterface.isEmpty() && recvSocket->state() == QAbstractSocket::BoundState)
+        recvSocket->leaveMulticastGroup(QHostAddress(QString::fromLatin1(Discovery::groupAddress())),
+                                        QNetworkInterface::interfaceFromName(joinedInterface));
     delete ui;
 }
 
