@@ -37,7 +37,12 @@ public:
         hostIf = QStringLiteral("fmh") + pid;
         deviceIf = QStringLiteral("fmd") + pid;
     }
-    ~NetnsLab() { tearDown(); }
+    ~NetnsLab()
+    {
+        tearDown();
+        if (currentLab() == this)
+            currentLab() = nullptr;
+    }
 
     static bool run(const QString& program, const QStringList& args, QString* output = nullptr,
                     const QByteArray& input = QByteArray())
@@ -157,16 +162,21 @@ private:
         }
     }
 
-    void registerExitCleanup()
+    // The lab the exit handler cleans up (none once it is destroyed).
+    static NetnsLab*& currentLab()
     {
         static NetnsLab* current = nullptr;
+        return current;
+    }
+    void registerExitCleanup()
+    {
         static bool registered = false;
-        current = this;
+        currentLab() = this;
         if (!registered) {
             registered = true;
             std::atexit([] {
-                if (current)
-                    current->tearDownQuietly();
+                if (currentLab())
+                    currentLab()->tearDownQuietly();
             });
         }
     }
