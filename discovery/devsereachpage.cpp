@@ -184,10 +184,15 @@ void DevSereachPage::onBtnRefreshClicked()
     link->setNetworkInterface(chosenIntf.name, chosenIntf.hardwareAddress);
 
     const QNetworkInterface qIntf = QNetworkInterface::interfaceFromName(chosenIntf.name);
-    recvSocket->joinMulticastGroup(QHostAddress(QString::fromLatin1(Discovery::groupAddress())),
-                                   qIntf);
-    joinedInterface = chosenIntf.name;
-    sendSocket->setMulticastInterface(qIntf);
+    // Results are not checked; a socket that could not bind its port (another
+    // program holds it) simply takes no part.
+    if (recvSocket->state() == QAbstractSocket::BoundState) {
+        recvSocket->joinMulticastGroup(
+            QHostAddress(QString::fromLatin1(Discovery::groupAddress())), qIntf);
+        joinedInterface = chosenIntf.name;
+    }
+    if (sendSocket->state() == QAbstractSocket::BoundState)
+        sendSocket->setMulticastInterface(qIntf);
 
     ui->treeWidget->clear();
     seen.newSearch();
@@ -206,7 +211,9 @@ void DevSereachPage::onTimerRefreshTimeout()
     }
     quint32 address = 0;
     quint32 netmask = 0;
-    const QNetworkInterface multicastIntf = sendSocket->multicastInterface();
+    const QNetworkInterface multicastIntf = sendSocket->state() == QAbstractSocket::BoundState
+                                                ? sendSocket->multicastInterface()
+                                                : QNetworkInterface();
     for (const QNetworkAddressEntry& entry : multicastIntf.addressEntries()) {
         if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
             address = entry.ip().toIPv4Address();
@@ -214,7 +221,8 @@ void DevSereachPage::onTimerRefreshTimeout()
         }
     }
     link->sendFrame(LinkFrame::Discover, QString(), QByteArray());
-    sendSocket->writeDatagram(Discovery::buildRequest(address, netmask),
+    if (sendSocket->state() == QAbstractSocket::BoundState)
+        sendSocket->writeDatagram(Discovery::buildRequest(address, netmask),
                               QHostAddress(QString::fromLatin1(Discovery::groupAddress())),
                               Discovery::kDevicePort);
     --passes;
