@@ -1,5 +1,6 @@
 // devsim: a simulated Fieldmate device (or many) for trying the program
 // without hardware and for the integration tests.
+#include "devsim/discoveryhub.h"
 #include "devsim/simdevice.h"
 
 #include <QCommandLineParser>
@@ -75,7 +76,18 @@ int main(int argc, char** argv)
         QStringLiteral("option"));
     const QCommandLineOption listOpt(QStringLiteral("list-options"),
                                      QStringLiteral("List the device options and exit."));
+    const QCommandLineOption discoveryOpt(
+        QStringLiteral("discovery"),
+        QStringLiteral("Answer the device search (UDP on port 8888 and link frames) on this "
+                       "interface, for every device. Needs root (packet capture)."),
+        QStringLiteral("interface"));
+    const QCommandLineOption assignOpt(
+        QStringLiteral("assign"),
+        QStringLiteral("With --discovery: add every device address to the interface first "
+                       "(prefix from the device's netmask option)."));
     parser.addOption(listenOpt);
+    parser.addOption(discoveryOpt);
+    parser.addOption(assignOpt);
     parser.addOption(rangeOpt);
     parser.addOption(portOpt);
     parser.addOption(setOpt);
@@ -135,12 +147,45 @@ int main(int argc, char** argv)
         }
     }
 
-    QList<SimDevice*> devices;
-    for (const QHostAddress& address : addresses) {
+    auto optionsOf = [&](const QHostAddress& address) {
         QVariantHash options = common;
         const QVariantHash own = perDevice.value(address.toString());
         for (auto it = own.begin(); it != own.end(); ++it)
             options.insert(it.key(), it.value());
+        return options;
+    };
+
+    if (parser.isSet(discoveryOpt)) {
+        const QString intf = parser.value(discoveryOpt);
+        QString error;
+        if (parser.isSet(assignOpt)) {
+            QList<QPair<QHostAddress, int>> entries;
+            for (const QHostAddress& address : addresses) {
+                const QString netmask =
+                    optionsOf(address).value(QStringLiteral("netmask"), QStringLiteral("255.255.255.0"))
+                        .toString();
+                const auto subnet = QHostAddress::parseSubnet(QStringLiteral("0.0.0.0/") + netmask);
+                if (subnet.second < 0) {
+                    std::fprintf(stderr, "devsim: not a netmask: %s\n", qPrintable(netmask));
+                    return 2;
+                }
+                entries.append({address, subnet.second});
+            }
+            if (!DiscoveryHub::assignAddresses(intf, entries, &error)) {
+                std::fprintf(stderr, "devsim: cannot assign the addresses: %s\n", qPrintable(error));
+                return 1;
+            }
+        }
+        if (!DiscoveryHub::configure(intf, &error)) {
+            std::fprintf(stderr, "devsim: discovery on %s: %s\n", qPrintable(intf),
+                         qPrintable(error));
+            return 1;
+        }
+    }
+
+    QList<SimDevice*> devices;
+    for (const QHostAddress& address : addresses) {
+        const QVariantHash options = optionsOf(address);
         auto* device = new SimDevice(address, static_cast<quint16>(port), options, &app);
         if (!device->listen())
             return 1;

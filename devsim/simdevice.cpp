@@ -301,3 +301,13 @@ void SimDevice::reboot()
             log(QStringLiteral("up again"));
     });
 }
+
+bool SimDevice::moveTo(const QHostAddress& address)
+{
+    const bool wasListening = server_->isListening();
+    const QString old = name();
+    stopListening();
+    address_ = address;
+    log(QStringLiteral("address changed from %1").arg(old));
+    return !wasListening || listen();
+}

@@ -132,6 +132,9 @@ public:
     // Simulates a reboot: drops every connection, stops listening and listens
     // again after the reboot delay.
     void reboot();
+    // Moves the device to another address (its IP settings changed): the
+    // TCP service listens there from now on, on the same port.
+    bool moveTo(const QHostAddress& address);
 
     void log(const QString& line) const;
     QList<Session*> sessions() const { return sessions_; }

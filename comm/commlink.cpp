@@ -1,0 +1,183 @@
+#include "comm/commlink.h"
+
+#include "common/netif.h"
+
+#include <QMutexLocker>
+#include <pcap/pcap.h>
+
+namespace {
+
+constexpr int kSnapshotLength = 65536;
+constexpr int kReadTimeoutMs = 1000;
+constexpr bpf_u_int32 kFilterNetmask = 0xFFFFFF;
+
+} // namespace
+
+// ------------------------------------------------------------ CommLinkThread
+
+CommLinkThread::CommLinkThread() = default;
+
+CommLinkThread::~CommLinkThread()
+{
+    stopCapture();
+    wait();
+}
+
+void CommLinkThread::startCapture(const QString& address)
+{
+    QMutexLocker lock(&mutex);
+    hardwareAddress = address;
+    stopRequested = false;
+    if (!isRunning())
+        start(QThread::InheritPriority);
+}
+
+void CommLinkThread::stopCapture()
+{
+    {
+        QMutexLocker lock(&mutex);
+        // The flag also covers a loop that is starting up and has not
+        // published its handle yet: it sees the request and ends at once.
+        stopRequested = true;
+        if (handle)
+            pcap_breakloop(handle);
+    }
+    if (isRunning())
+        wait();
+}
+
+void CommLinkThread::sendPacket(const uchar* data, int length)
+{
+    QMutexLocker lock(&mutex);
+    if (handle && data && length > 0)
+        pcap_sendpacket(handle, data, length);
+}
+
+bool CommLinkThread::isCapturing() const
+{
+    QMutexLocker lock(&mutex);
+    return handle != nullptr;
+}
+
+void CommLinkThread::onPacket(unsigned char* user, const struct pcap_pkthdr* header,
+                              const unsigned char* bytes)
+{
+    auto* self = reinterpret_cast<CommLinkThread*>(user);
+    Q_EMIT self->dataRecv(
+        QByteArray(reinterpret_cast<const char*>(bytes), static_cast<int>(header->caplen)));
+}
+
+void CommLinkThread::run()
+{
+    QString address;
+    {
+        QMutexLocker lock(&mutex);
+        address = hardwareAddress;
+    }
+    const QString device = NetIf::captureDeviceFor(address);
+    if (device.isEmpty())
+        return;
+
+    char errorBuffer[PCAP_ERRBUF_SIZE] = {0};
+    pcap_t* capture = pcap_create(device.toLocal8Bit().constData(), errorBuffer);
+    if (!capture)
+        return;
+    pcap_set_snaplen(capture, kSnapshotLength);
+    pcap_set_promisc(capture, 1);
+    pcap_set_timeout(capture, kReadTimeoutMs);
+    // Without immediate mode frames are buffered and reach us up to the read
+    // time-out late.
+    pcap_set_immediate_mode(capture, 1);
+    if (pcap_activate(capture) < 0) {
+        pcap_close(capture);
+        return;
+    }
+    // Inbound only: our own requests never come back through the capture.
+    pcap_setdirection(capture, PCAP_D_IN);
+
+    {
+        QMutexLocker lock(&mutex);
+        if (stopRequested) {
+            pcap_close(capture);
+            return;
+        }
+        handle = capture;
+    }
+
+    const QByteArray filter = "ether proto " + QByteArray::number(LinkFrame::kEtherType);
+    struct bpf_program program;
+    bool filtered = pcap_compile(capture, &program, filter.constData(), 1, kFilterNetmask) == 0;
+    if (filtered) {
+        filtered = pcap_setfilter(capture, &program) == 0;
+        pcap_freecode(&program);
+    }
+    if (filtered)
+        pcap_loop(capture, -1, &CommLinkThread::onPacket, reinterpret_cast<unsigned char*>(this));
+
+    {
+        QMutexLocker lock(&mutex);
+        handle = nullptr;
+    }
+    pcap_close(capture);
+}
+
+// ------------------------------------------------------------------ CommLink
+
+CommLink::CommLink(QObject* parent) : QObject(parent), linkThread(new CommLinkThread)
+{
+    connect(linkThread, &CommLinkThread::dataRecv, this, &CommLink::onDataRecv,
+            Qt::QueuedConnection);
+}
+
+CommLink::~CommLink()
+{
+    linkThread->stopCapture();
+    delete linkThread;
+}
+
+void CommLink::setNetworkInterface(const QString& name, const QString& hardwareAddress)
+{
+    if (name == intfName)
+        return;
+    intfName = name;
+    std::uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
+    LinkFrame::parseMac(hardwareAddress, mac);
+    std::copy(mac, mac + 6, sourceMac);
+    if (linkThread->isRunning())
+        linkThread->stopCapture();
+    linkThread->startCapture(hardwareAddress);
+}
+
+void CommLink::sendFrame(int type, const QString& destination, const QByteArray& payload)
+{
+    std::uint8_t mac[6];
+    const std::uint8_t* target = nullptr;
+    if (!destination.isEmpty()) {
+        // A destination that is not a hardware address is not sent at all:
+        // guessing could turn a request for one device into a broadcast.
+        if (!LinkFrame::parseMac(destination, mac))
+            return;
+        target = mac;
+    }
+    const int size = LinkFrame::build(frameBuffer, static_cast<std::uint32_t>(type), target,
+                                      sourceMac, payload.constData(), payload.size());
+    linkThread->sendPacket(frameBuffer, size);
+}
+
+void CommLink::onDataRecv(const QByteArray& frame)
+{
+    LinkFrame::Received received;
+    if (!LinkFrame::parse(frame, received))
+        return;
+    switch (received.type) {
+    case LinkFrame::DeviceInfo:
+        Q_EMIT gotNetworkInfo(received.json);
+        break;
+    case LinkFrame::SetIpResult:
+    case LinkFrame::RebootResult:
+        Q_EMIT gotResult(received.json);
+        break;
+    default:
+        break;
+    }
+}
