@@ -26,6 +26,24 @@ const char* const kDateFormat = "yyyy-MM-dd hh:mm:ss";
 const char* const kDatePattern =
     "2[0-9]{3}-(1[0-2]|0[1-9])-[0-3][0-9] ([0-9]{2}:){2}[0-9]{2}";
 
+// An integer validator that refuses, rather than lets through as
+// intermediate, a number above its top (65535 cannot be typed at all).
+class PortValidator : public QIntValidator
+{
+public:
+    PortValidator(int bottom, int top, QObject* parent) : QIntValidator(bottom, top, parent) {}
+
+    State validate(QString& input, int& pos) const override
+    {
+        const State state = QIntValidator::validate(input, pos);
+        if (state != Intermediate)
+            return state;
+        bool ok = false;
+        const qlonglong value = locale().toLongLong(input, &ok);
+        return ok && value > top() ? Invalid : state;
+    }
+};
+
 } // namespace
 
 void UI_SettingPage::setupUi(QWidget* page)
@@ -82,7 +100,7 @@ void UI_SettingPage::setupUi(QWidget* page)
         lePort[row] = new QLineEdit(tableWidgetPort);
         lePort[row]->setStyleSheet(QStringLiteral("border:none"));
         lePort[row]->setValidator(
-            new QIntValidator(PortRecord::kMinPort, PortRecord::kMaxPort, lePort[row]));
+            new PortValidator(PortRecord::kMinPort, PortRecord::kMaxPort, lePort[row]));
         lePort[row]->setAlignment(Qt::AlignCenter);
         tableWidgetPort->setCellWidget(row, 2, lePort[row]);
     }
