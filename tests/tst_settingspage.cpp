@@ -1,6 +1,8 @@
 // The settings page against the device simulator over loopback: the device
 // date, the four service ports and the "Writing data..." box.
 #include "comm/commtcp.h"
+#include "mainwindow/mainwindow.h"
+#include "pages/fixedparampage.h"
 #include "pages/settingspage.h"
 #include "testutil.h"
 
@@ -160,6 +162,7 @@ private Q_SLOTS:
     void progressBoxHiddenByOkStaysPending();
     void secondWriteLeavesNoBoxBehind();
     void pageDestroyedWhileBoxRuns();
+    void wiredByTheMainWindow();
 
 private:
     BoxRecorder* boxes = nullptr;
@@ -703,6 +706,31 @@ void TestSettingsPage::pageDestroyedWhileBoxRuns()
     MsgBox::setInterceptor(recorder);
     QCOMPARE(sent.count(), 1);
     QVERIFY(waitFor([&] { return runBox.isNull(); }));
+}
+
+// Both device pages of this area, as the main window builds and wires them.
+void TestSettingsPage::wiredByTheMainWindow()
+{
+    TempWorkDir dir;
+    DevsimProcess devsim;
+    QVERIFY(devsim.start({QStringLiteral("--set"), QStringLiteral("quiet=1")}));
+    MainWindow window;
+    window.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
+    window.commLink()->setPort(devsim.port());
+    window.commLink()->connectDevice(QStringLiteral("127.0.0.1"));
+    QVERIFY(window.commLink()->isConnected());
+
+    SettingsPage* settings = window.settingsPageWidget();
+    QTest::mouseClick(settings->form()->btnRead, Qt::LeftButton);
+    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
+    QCOMPARE(boxes->takeText(), QStringLiteral("Read data finished!"));
+    QCOMPARE(settings->form()->lePort[3]->text(), QStringLiteral("443"));
+
+    FixedParamPage* fixed = window.fixedParamPageWidget();
+    QTest::mouseClick(fixed->form()->btnRead, Qt::LeftButton);
+    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
+    QCOMPARE(boxes->takeText(), QStringLiteral("Read data finished!"));
+    QCOMPARE(fixed->form()->tableWidget->rowCount(), 5);
 }
 
 QTEST_MAIN(TestSettingsPage)
