@@ -24,12 +24,11 @@ public:
         params_.insert(QStringLiteral("name"), QStringLiteral("FM-GW200"));
         params_.insert(QStringLiteral("devserial"),
                        QStringLiteral("FG2311%1").arg(b3 * 256 + b4, 5, 10, QLatin1Char('0')));
-        params_.insert(QStringLiteral("ethaddr"),
-                       QStringLiteral("00:1E:C0:%1:%2:%3")
-                           .arg(b2, 2, 16, QLatin1Char('0'))
-                           .arg(b3, 2, 16, QLatin1Char('0'))
-                           .arg(b4, 2, 16, QLatin1Char('0'))
-                           .toUpper());
+        params_.insert(QStringLiteral("ethaddr"), QStringLiteral("00:1E:C0:%1:%2:%3")
+                                                      .arg(b2, 2, 16, QLatin1Char('0'))
+                                                      .arg(b3, 2, 16, QLatin1Char('0'))
+                                                      .arg(b4, 2, 16, QLatin1Char('0'))
+                                                      .toUpper());
         params_.insert(QStringLiteral("hwver"), QStringLiteral("B2"));
         params_.insert(QStringLiteral("mfgdate"), QStringLiteral("2023-11-08"));
 
@@ -94,8 +93,8 @@ private:
             // Named parameters are set; the others stay as they are.
             for (auto it = object.constBegin(); it != object.constEnd(); ++it)
                 params_.insert(it.key(), it.value());
-            device_.log(QStringLiteral("   fixed parameters set: %1")
-                            .arg(QString::fromUtf8(payload)));
+            device_.log(
+                QStringLiteral("   fixed parameters set: %1").arg(QString::fromUtf8(payload)));
         } else {
             device_.log(QStringLiteral("   fixed parameter write refused"));
         }

@@ -21,8 +21,8 @@ std::vector<std::vector<std::uint8_t>> fuzzSeeds()
     add(QByteArray("{\"k\":\"v\"}", 10));
     add(R"({"lone":"\ud800x","\udc00":"y"})");
     add(R"(["name"])");
-    add(QByteArray::fromHex("000016010017010050" "0501bb"));
-    add(QByteArray::fromHex("ff0000" "80ffff" "000001" "01fffe"));
+    add(QByteArray::fromHex("000016010017010050 0501bb"));
+    add(QByteArray::fromHex("ff0000 80ffff 000001 01fffe"));
     return seeds;
 }
 

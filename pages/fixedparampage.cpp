@@ -67,7 +67,8 @@ void UI_FixedParamPage::setupUi(QWidget* page)
 void UI_FixedParamPage::retranslateUi(QWidget* page)
 {
     page->setWindowTitle(FixedParamPage::tr("Form"));
-    tableWidget->setHorizontalHeaderLabels({FixedParamPage::tr("Item"), FixedParamPage::tr("value")});
+    tableWidget->setHorizontalHeaderLabels(
+        {FixedParamPage::tr("Item"), FixedParamPage::tr("value")});
     btnBackup->setText(FixedParamPage::tr("Backup"));
     btnLoad->setText(FixedParamPage::tr("Load"));
     btnReset->setText(FixedParamPage::tr("Reset"));

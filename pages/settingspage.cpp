@@ -23,8 +23,7 @@
 namespace {
 
 const char* const kDateFormat = "yyyy-MM-dd hh:mm:ss";
-const char* const kDatePattern =
-    "2[0-9]{3}-(1[0-2]|0[1-9])-[0-3][0-9] ([0-9]{2}:){2}[0-9]{2}";
+const char* const kDatePattern = "2[0-9]{3}-(1[0-2]|0[1-9])-[0-3][0-9] ([0-9]{2}:){2}[0-9]{2}";
 
 // An integer validator that refuses, rather than lets through as
 // intermediate, a number above its top (65535 cannot be typed at all).
@@ -204,9 +203,9 @@ void SettingsPage::onBtnWriteClicked()
 
     // A box still pending from an earlier write is replaced, not leaked.
     dropProgressBox();
-    auto* box = new QMessageBox(QMessageBox::Information, tr("Information"),
-                                tr("Writing data..."), QMessageBox::Ok, nullptr,
-                                Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    auto* box =
+        new QMessageBox(QMessageBox::Information, tr("Information"), tr("Writing data..."),
+                        QMessageBox::Ok, nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     box->setWindowModality(Qt::ApplicationModal);
     progressBox_ = box;
 

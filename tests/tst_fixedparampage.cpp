@@ -79,8 +79,7 @@ void setRows(FixedParamPage& page, const Params& rows)
 
 void respond(FixedParamPage& page, int cmd, const QByteArray& payload)
 {
-    page.handleRespond(cmd, reinterpret_cast<const quint8*>(payload.constData()),
-                       payload.size());
+    page.handleRespond(cmd, reinterpret_cast<const quint8*>(payload.constData()), payload.size());
 }
 
 // Answers file dialogs with a fixed path (empty: Cancel) and records them.
@@ -193,8 +192,8 @@ void TestFixedParamPage::initialForm()
     QCOMPARE(ui->tableWidget->horizontalHeader()->sectionResizeMode(1), QHeaderView::Stretch);
     QVERIFY(!ui->tableWidget->verticalHeader()->isHidden());
     QStringList buttons;
-    for (QPushButton* b : {ui->btnBackup, ui->btnLoad, ui->btnReset, ui->btnAdd, ui->btnRead,
-                           ui->btnWrite})
+    for (QPushButton* b :
+         {ui->btnBackup, ui->btnLoad, ui->btnReset, ui->btnAdd, ui->btnRead, ui->btnWrite})
         buttons << b->text();
     QCOMPARE(buttons, (QStringList{"Backup", "Load", "Reset", "Add", "Read", "Write"}));
 }
@@ -287,7 +286,8 @@ void TestFixedParamPage::readMembersNotStrings()
 void TestFixedParamPage::readTwelveDigitMacIsFormatted()
 {
     Rig rig;
-    QVERIFY(rig.start({QStringLiteral(R"(fixed-params={"ethaddr":"001a2b3c4d5e","x":"abcdefabcdef"})")}));
+    QVERIFY(rig.start(
+        {QStringLiteral(R"(fixed-params={"ethaddr":"001a2b3c4d5e","x":"abcdefabcdef"})")}));
     QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
     QVERIFY(waitFor([&] { return boxes->count() > 0; }));
     QCOMPARE(boxes->takeText(), QStringLiteral("Read data finished!"));
@@ -386,20 +386,20 @@ void TestFixedParamPage::writeToDevice()
 void TestFixedParamPage::writeChecks_data()
 {
     QTest::addColumn<Params>("rows");
-    QTest::addColumn<QString>("box");      // empty: none
-    QTest::addColumn<QByteArray>("sent");  // empty: nothing sent
+    QTest::addColumn<QString>("box");     // empty: none
+    QTest::addColumn<QByteArray>("sent"); // empty: nothing sent
     QTest::newRow("no rows: nothing at all") << Params{} << "" << QByteArray();
     QTest::newRow("bad MAC") << Params{{"name", "GW"}, {"ethaddr", "xx:xx:xx:xx:xx:xx"}}
                              << "Invaild settings!" << QByteArray();
-    QTest::newRow("MAC of five groups") << Params{{"ethaddr", "00:11:22:33:44"}}
-                                        << "Invaild settings!" << QByteArray();
+    QTest::newRow("MAC of five groups")
+        << Params{{"ethaddr", "00:11:22:33:44"}} << "Invaild settings!" << QByteArray();
     QTest::newRow("empty ethaddr: invalid, no question")
         << Params{{"name", "GW"}, {"devserial", "S"}, {"ethaddr", ""}} << "Invaild settings!"
         << QByteArray();
-    QTest::newRow("no complete row") << Params{{"name", ""}, {"", "orphan"}}
-                                     << "Invaild settings!" << QByteArray();
-    QTest::newRow("no ethaddr row: no MAC check") << Params{{"name", "GW"}, {"mac", "zz"}} << ""
-                                                  << QByteArray(R"({"mac":"zz","name":"GW"})");
+    QTest::newRow("no complete row")
+        << Params{{"name", ""}, {"", "orphan"}} << "Invaild settings!" << QByteArray();
+    QTest::newRow("no ethaddr row: no MAC check")
+        << Params{{"name", "GW"}, {"mac", "zz"}} << "" << QByteArray(R"({"mac":"zz","name":"GW"})");
     QTest::newRow("upper-case MAC") << Params{{"ethaddr", "AA:BB:CC:DD:EE:FF"}} << ""
                                     << QByteArray(R"({"ethaddr":"AA:BB:CC:DD:EE:FF"})");
     QTest::newRow("duplicate keys: the lower row wins")
@@ -630,8 +630,7 @@ void TestFixedParamPage::loadMissingFileAndForeignValues()
     writeFile(files.path, "[fixed_param]\nname=GW, east\nethaddr=001a2b3c4d5e\n");
     page.loadFixedParam();
     QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
-    QCOMPARE(tableRows(page),
-             (Params{{"ethaddr", "00:1a:2b:3c:4d:5e"}, {"name", "GW, east"}}));
+    QCOMPARE(tableRows(page), (Params{{"ethaddr", "00:1a:2b:3c:4d:5e"}, {"name", "GW, east"}}));
 
     files.path = dir.file(QStringLiteral("nogroup.ini"));
     writeFile(files.path, "[General]\nname=GW\n");

@@ -76,12 +76,12 @@ void TestPageRecords::portRecordEncode_data()
     QTest::addColumn<Entries>("entries");
     QTest::addColumn<QByteArray>("record");
     QTest::newRow("usual") << Entries{{{true, 22}, {false, 23}, {true, 80}, {true, 443}}}
-                           << hex("010016000017010050" "0101bb");
+                           << hex("010016000017010050 0101bb");
     QTest::newRow("edges") << Entries{{{true, 1}, {true, 65534}, {false, 256}, {false, 255}}}
-                           << hex("010001" "01fffe" "000100" "0000ff");
+                           << hex("010001 01fffe 000100 0000ff");
     QTest::newRow("all disabled keep ports")
         << Entries{{{false, 22}, {false, 23}, {false, 80}, {false, 443}}}
-        << hex("000016000017000050" "0001bb");
+        << hex("000016000017000050 0001bb");
 }
 
 void TestPageRecords::portRecordEncode()
@@ -96,10 +96,10 @@ void TestPageRecords::portRecordDecode_data()
     QTest::addColumn<QByteArray>("record");
     QTest::addColumn<Entries>("entries");
     QTest::newRow("disabled ssh, https on")
-        << hex("000016" "010017" "010050" "0501bb")
+        << hex("000016 010017 010050 0501bb")
         << Entries{{{false, 22}, {true, 23}, {true, 80}, {true, 443}}};
     QTest::newRow("any non-zero flag is enabled, ports 0 and 65535 are shown")
-        << hex("ff0000" "80ffff" "000001" "01fffe")
+        << hex("ff0000 80ffff 000001 01fffe")
         << Entries{{{true, 0}, {true, 65535}, {false, 1}, {true, 65534}}};
 }
 
@@ -108,8 +108,8 @@ void TestPageRecords::portRecordDecode()
     QFETCH(QByteArray, record);
     QFETCH(Entries, entries);
     Entries got;
-    QVERIFY(PortRecord::decode(reinterpret_cast<const quint8*>(record.constData()),
-                               record.size(), got));
+    QVERIFY(PortRecord::decode(reinterpret_cast<const quint8*>(record.constData()), record.size(),
+                               got));
     QVERIFY(got == entries);
 }
 
@@ -143,8 +143,8 @@ void TestPageRecords::parse_data()
         << QByteArray(R"({"a":1,"b":"x","c":[1,2],"d":{"e":"f"},"g":null,"h":true})") << true
         << Params{{"a", ""}, {"b", "x"}, {"c", ""}, {"d", ""}, {"g", ""}, {"h", ""}};
     QTest::newRow("empty object") << QByteArray("{}") << true << Params{};
-    QTest::newRow("blanks around the object") << QByteArray(" \r\n{\"k\" : \"v\"}\n ") << true
-                                              << Params{{"k", "v"}};
+    QTest::newRow("blanks around the object")
+        << QByteArray(" \r\n{\"k\" : \"v\"}\n ") << true << Params{{"k", "v"}};
     QTest::newRow("utf-8 text") << QByteArray("{\"name\":\"\xe7\xbd\x91\xe5\x85\xb3\"}") << true
                                 << Params{{"name", QString::fromUtf8("\xe7\xbd\x91\xe5\x85\xb3")}};
     QTest::newRow("escapes") << QByteArray(R"({"a\"b":"line\nnext\u0041"})") << true
@@ -153,8 +153,7 @@ void TestPageRecords::parse_data()
         << QByteArray(R"({"k":"first","k":"second"})") << true << Params{{"k", "second"}};
     QTest::newRow("array") << QByteArray(R"(["name","devserial"])") << false << Params{};
     QTest::newRow("empty payload") << QByteArray() << false << Params{};
-    QTest::newRow("object and a zero byte") << QByteArray("{\"k\":\"v\"}", 10) << false
-                                            << Params{};
+    QTest::newRow("object and a zero byte") << QByteArray("{\"k\":\"v\"}", 10) << false << Params{};
     QTest::newRow("cut short") << QByteArray(R"({"name":"GW","devs)") << false << Params{};
     QTest::newRow("two objects") << QByteArray(R"({"a":"1"}{"b":"2"})") << false << Params{};
     QTest::newRow("bare string") << QByteArray(R"("name")") << false << Params{};
@@ -169,9 +168,9 @@ void TestPageRecords::parse()
     QFETCH(bool, ok);
     QFETCH(Params, params);
     Params got{{"untouched", "on failure"}};
-    QCOMPARE(FixedParamJson::parse(reinterpret_cast<const quint8*>(json.constData()),
-                                   json.size(), got),
-             ok);
+    QCOMPARE(
+        FixedParamJson::parse(reinterpret_cast<const quint8*>(json.constData()), json.size(), got),
+        ok);
     if (ok)
         QCOMPARE(got, params);
     else
@@ -187,31 +186,30 @@ void TestPageRecords::build_data()
     QTest::addColumn<bool>("refused");
     QTest::newRow("complete default set")
         << Params{{"name", "GW"}, {"devserial", "S1"}, {"ethaddr", "00:1a:2B:3c:4D:5e"}}
-        << QByteArray(R"({"devserial":"S1","ethaddr":"00:1a:2B:3c:4D:5e","name":"GW"})")
-        << false << false << false;
-    QTest::newRow("no ethaddr row, no MAC check") << Params{{"name", "GW"}}
-                                                  << QByteArray(R"({"name":"GW"})") << false
-                                                  << false << false;
+        << QByteArray(R"({"devserial":"S1","ethaddr":"00:1a:2B:3c:4D:5e","name":"GW"})") << false
+        << false << false;
+    QTest::newRow("no ethaddr row, no MAC check")
+        << Params{{"name", "GW"}} << QByteArray(R"({"name":"GW"})") << false << false << false;
     QTest::newRow("bad MAC") << Params{{"name", "GW"}, {"ethaddr", "xx:xx:xx:xx:xx:xx"}}
-                             << QByteArray(R"({"ethaddr":"xx:xx:xx:xx:xx:xx","name":"GW"})")
-                             << true << false << true;
-    QTest::newRow("MAC with dashes") << Params{{"ethaddr", "00-11-22-33-44-55"}}
-                                     << QByteArray(R"({"ethaddr":"00-11-22-33-44-55"})") << true
-                                     << false << true;
-    QTest::newRow("MAC with a blank") << Params{{"ethaddr", "00:11:22:33:44:55 "}}
-                                      << QByteArray(R"({"ethaddr":"00:11:22:33:44:55 "})")
-                                      << true << false << true;
+                             << QByteArray(R"({"ethaddr":"xx:xx:xx:xx:xx:xx","name":"GW"})") << true
+                             << false << true;
+    QTest::newRow("MAC with dashes")
+        << Params{{"ethaddr", "00-11-22-33-44-55"}}
+        << QByteArray(R"({"ethaddr":"00-11-22-33-44-55"})") << true << false << true;
+    QTest::newRow("MAC with a blank")
+        << Params{{"ethaddr", "00:11:22:33:44:55 "}}
+        << QByteArray(R"({"ethaddr":"00:11:22:33:44:55 "})") << true << false << true;
     QTest::newRow("empty ethaddr is invalid, not only incomplete")
-        << Params{{"name", "GW"}, {"ethaddr", ""}} << QByteArray(R"({"name":"GW"})") << true
-        << true << true;
-    QTest::newRow("Ethaddr is not the MAC key") << Params{{"Ethaddr", "nothing"}}
-                                                << QByteArray(R"({"Ethaddr":"nothing"})")
-                                                << false << false << false;
+        << Params{{"name", "GW"}, {"ethaddr", ""}} << QByteArray(R"({"name":"GW"})") << true << true
+        << true;
+    QTest::newRow("Ethaddr is not the MAC key")
+        << Params{{"Ethaddr", "nothing"}} << QByteArray(R"({"Ethaddr":"nothing"})") << false
+        << false << false;
     QTest::newRow("incomplete rows are left out")
         << Params{{"name", "GW"}, {"", "orphan"}, {"devserial", ""}}
         << QByteArray(R"({"name":"GW"})") << false << true << false;
-    QTest::newRow("nothing complete") << Params{{"", ""}, {"name", ""}} << QByteArray("{}")
-                                      << false << true << true;
+    QTest::newRow("nothing complete")
+        << Params{{"", ""}, {"name", ""}} << QByteArray("{}") << false << true << true;
     QTest::newRow("no rows") << Params{} << QByteArray("{}") << false << false << true;
     QTest::newRow("the lower duplicate wins")
         << Params{{"name", "upper"}, {"x", "1"}, {"name", "lower"}}
@@ -279,13 +277,20 @@ void TestPageRecords::autoFormatMac_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("formatted");
-    QTest::newRow("twelve digits") << "001a2b3c4d5e" << "00:1a:2b:3c:4d:5e";
-    QTest::newRow("twelve letters x") << "xxxxxxxxxxxx" << "xx:xx:xx:xx:xx:xx";
-    QTest::newRow("already formatted") << "00:1a:2b:3c:4d:5e" << "00:1a:2b:3c:4d:5e";
-    QTest::newRow("twelve with a colon") << "00:1a2b3c4d5" << "00:1a2b3c4d5";
-    QTest::newRow("eleven") << "001a2b3c4d5" << "001a2b3c4d5";
-    QTest::newRow("thirteen") << "001a2b3c4d5e6" << "001a2b3c4d5e6";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("twelve digits") << "001a2b3c4d5e"
+                                   << "00:1a:2b:3c:4d:5e";
+    QTest::newRow("twelve letters x") << "xxxxxxxxxxxx"
+                                      << "xx:xx:xx:xx:xx:xx";
+    QTest::newRow("already formatted") << "00:1a:2b:3c:4d:5e"
+                                       << "00:1a:2b:3c:4d:5e";
+    QTest::newRow("twelve with a colon") << "00:1a2b3c4d5"
+                                         << "00:1a2b3c4d5";
+    QTest::newRow("eleven") << "001a2b3c4d5"
+                            << "001a2b3c4d5";
+    QTest::newRow("thirteen") << "001a2b3c4d5e6"
+                              << "001a2b3c4d5e6";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestPageRecords::autoFormatMac()

@@ -30,8 +30,7 @@ struct Rig
     Rig()
     {
         QObject::connect(&page, &SettingsPage::sendCmd, &link, &CommTcp::send);
-        QObject::connect(&link, &CommTcp::gotSettingsRespond, &page,
-                         &SettingsPage::handleRespond);
+        QObject::connect(&link, &CommTcp::gotSettingsRespond, &page, &SettingsPage::handleRespond);
     }
 
     // Starts a device with the given options ("key=value") and connects.
@@ -326,8 +325,8 @@ void TestSettingsPage::dateAnswers_data()
     QTest::newRow("19 bytes") << QByteArray("2024-03-03 14:05:09") << "2024-03-03 14:05:09";
     QTest::newRow("19 bytes, not a date, shown as it is")
         << QByteArray("device clock unset!") << "device clock unset!";
-    QTest::newRow("zero byte ends the text") << QByteArray("2024-03-03\0 14:05:0", 19)
-                                             << "2024-03-03";
+    QTest::newRow("zero byte ends the text")
+        << QByteArray("2024-03-03\0 14:05:0", 19) << "2024-03-03";
     QTest::newRow("utf-8") << QByteArray("\xe6\x97\xa5\xe6\x9c\x9f 2024-03-03 1")
                            << QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\x9f 2024-03-03 1");
     QTest::newRow("20 bytes beginning with a date") << QByteArray("2024-03-03 14:05:09Z") << "";
@@ -486,8 +485,7 @@ void TestSettingsPage::writeBytesOnTheWire()
         page.form()->lePort[row]->setText(ports.at(row));
     QTest::mouseClick(page.form()->btnWrite, Qt::LeftButton);
     QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
-    const QByteArray expected =
-        frameOf(0x0011, QByteArray::fromHex("000016" "00fffe" "000100" "000001"));
+    const QByteArray expected = frameOf(0x0011, QByteArray::fromHex("000016 00fffe 000100 000001"));
     QVERIFY(device.waitForReceived(expected.size()));
     QCOMPARE(device.received().toHex(), expected.toHex());
 
@@ -588,7 +586,7 @@ void TestSettingsPage::ignoredCodes()
     page.form()->leDate->setText(QStringLiteral("keep"));
     page.form()->lePort[0]->setText(QStringLiteral("22"));
     const QByteArray date("2024-03-03 14:05:09");
-    const QByteArray ports = QByteArray::fromHex("000016000017000050" "0001bb");
+    const QByteArray ports = QByteArray::fromHex("000016000017000050 0001bb");
     for (int cmd : {0x0003, 0x0007, 0x000E, 0x0012}) {
         page.handleRespond(cmd, reinterpret_cast<const quint8*>(date.constData()), date.size());
         page.handleRespond(cmd, reinterpret_cast<const quint8*>(ports.constData()), ports.size());
@@ -611,8 +609,18 @@ void TestSettingsPage::progressBoxClosedInsideItsModalRun()
 
     QPointer<QMessageBox> runBox;
     bool runEnded = false;
+    bool aliveAfterResultRun = false;
     MsgBox::Interceptor recorder = MsgBox::setInterceptor(nullptr);
     MsgBox::setInterceptor([&](const MsgBox::Request& request) {
+        if (request.text == QLatin1String("Operation success!")) {
+            // The result box runs for real as well, inside the progress
+            // box's run: events, deferred deletions included, are handled
+            // there while the progress box's run is still on the stack.
+            QTimer::singleShot(50, request.box, [b = request.box] { b->done(QDialog::Accepted); });
+            request.box->exec();
+            aliveAfterResultRun = !runBox.isNull();
+            return recorder(request);
+        }
         if (request.text != QLatin1String("Writing data..."))
             return recorder(request);
         runBox = request.box;
@@ -627,6 +635,7 @@ void TestSettingsPage::progressBoxClosedInsideItsModalRun()
     MsgBox::setInterceptor(recorder);
 
     QVERIFY(runEnded);
+    QVERIFY(aliveAfterResultRun);
     // The result box was shown from inside the run, after the box closed.
     QCOMPARE(boxes->takeText(), QStringLiteral("Operation success!"));
     QVERIFY(!rig.page.progressBox());
