@@ -21,6 +21,9 @@ std::vector<std::vector<std::uint8_t>> fuzzSeeds()
     add(QByteArray("{\"k\":\"v\"}", 10));
     add(R"({"lone":"\ud800x","\udc00":"y"})");
     add(R"(["name"])");
+    // Raw zero characters in keys: the object's own order is not by key.
+    add(QByteArray("{\"") + QByteArray(28, '\0') + "k\":\"2\",\"" + QByteArray(34, '\0') +
+        "\":\"e\"}");
     add(QByteArray::fromHex("000016010017010050 0501bb"));
     add(QByteArray::fromHex("ff0000 80ffff 000001 01fffe"));
     return seeds;

@@ -5,6 +5,8 @@
 #include <QJsonValue>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace FixedParamJson {
 
 QString macKey()
@@ -26,9 +28,12 @@ bool parse(const QByteArray& json, Params& out)
     const QJsonObject object = doc.object();
     Params params;
     params.reserve(object.size());
-    // QJsonObject iterates its members in ascending key order.
     for (auto it = object.constBegin(); it != object.constEnd(); ++it)
         params.append({it.key(), it.value().isString() ? it.value().toString() : QString()});
+    // The object's own order is by key already, except for keys holding
+    // zero characters; sort so the order never depends on that.
+    std::stable_sort(params.begin(), params.end(),
+                     [](const Param& a, const Param& b) { return a.first < b.first; });
     out = params;
     return true;
 }

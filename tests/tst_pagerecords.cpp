@@ -151,6 +151,15 @@ void TestPageRecords::parse_data()
                              << Params{{"a\"b", "line\nnextA"}};
     QTest::newRow("duplicate key gives one row")
         << QByteArray(R"({"k":"first","k":"second"})") << true << Params{{"k", "second"}};
+    {
+        // Raw zero characters in keys upset the object's own key order.
+        const QString nul28k = QString(28, QChar(0)) + QLatin1Char('k');
+        const QString nul34 = QString(34, QChar(0));
+        QTest::newRow("keys holding zero characters still come sorted")
+            << (QByteArray("{\"") + QByteArray(28, '\0') + "k\":\"2\",\"" + QByteArray(34, '\0') +
+                "\":\"e\"}")
+            << true << Params{{nul34, "e"}, {nul28k, "2"}};
+    }
     QTest::newRow("array") << QByteArray(R"(["name","devserial"])") << false << Params{};
     QTest::newRow("empty payload") << QByteArray() << false << Params{};
     QTest::newRow("object and a zero byte") << QByteArray("{\"k\":\"v\"}", 10) << false << Params{};
