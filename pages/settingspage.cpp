@@ -211,16 +211,19 @@ void SettingsPage::onBtnWriteClicked()
 
     // The write response may close the box while its modal run is on the
     // stack; it is then only closed, and deleted here once the run is over.
+    QPointer<QMessageBox> guard(box);
     runningBoxes_.append(box);
     MsgBox::exec(*box);
     if (!self) {
-        box->deleteLater();
+        if (guard)
+            guard->deleteLater();
         return;
     }
     runningBoxes_.removeOne(box);
-    // Closed with OK before the answer came: it stays pending, hidden.
-    if (progressBox_ != box)
-        box->deleteLater();
+    // Answered or replaced while it ran: its deletion was left to here. A box
+    // closed with OK before the answer came stays pending, hidden.
+    if (guard && progressBox_ != guard)
+        guard->deleteLater();
 }
 
 void SettingsPage::dropProgressBox()

@@ -161,6 +161,7 @@ private Q_SLOTS:
     void progressBoxHiddenByOkStaysPending();
     void secondWriteLeavesNoBoxBehind();
     void pageDestroyedWhileBoxRuns();
+    void boxDestroyedElsewhereWhileItRuns();
     void wiredByTheMainWindow();
 
 private:
@@ -715,6 +716,27 @@ void TestSettingsPage::pageDestroyedWhileBoxRuns()
     MsgBox::setInterceptor(recorder);
     QCOMPARE(sent.count(), 1);
     QVERIFY(waitFor([&] { return runBox.isNull(); }));
+}
+
+void TestSettingsPage::boxDestroyedElsewhereWhileItRuns()
+{
+    SettingsPage page;
+    for (int row = 0; row < 4; ++row)
+        page.form()->lePort[row]->setText(QStringLiteral("22"));
+    MsgBox::Interceptor recorder = MsgBox::setInterceptor(nullptr);
+    MsgBox::setInterceptor([&](const MsgBox::Request& request) {
+        if (request.text != QLatin1String("Writing data..."))
+            return recorder(request);
+        delete request.box;
+        return MsgBox::Answer::Closed;
+    });
+    page.form()->btnWrite->click();
+    MsgBox::setInterceptor(recorder);
+    QVERIFY(!page.progressBox());
+    // The answer finds nothing to close and still shows the result.
+    const quint8 ok = 1;
+    page.handleRespond(0x0011, &ok, 1);
+    QCOMPARE(boxes->takeText(), QStringLiteral("Operation success!"));
 }
 
 // Both device pages of this area, as the main window builds and wires them.
