@@ -12,6 +12,19 @@ class SystemService : public DevService
 public:
     explicit SystemService(SimDevice& device) : device_(device) {}
 
+    void start() override
+    {
+        // A device whose clock was never set runs from its own start time.
+        const QString clock = device_.textOption(QStringLiteral("clock"));
+        if (clock.isEmpty())
+            return;
+        const QDateTime time = QDateTime::fromString(clock, QLatin1String(kDateFormat));
+        if (time.isValid())
+            device_.setClock(time);
+        else
+            device_.log(QStringLiteral("   ignoring bad option clock=%1").arg(clock));
+    }
+
     bool handle(Session& session, int cmd, const QByteArray& payload) override
     {
         switch (cmd) {
@@ -48,7 +61,8 @@ private:
 
 const ServiceRegistrar registrar(ServiceInfo{
     "system",
-    {{"date-wrong-size", "1: answer 0x0006 with 20 bytes instead of 19"}},
+    {{"date-wrong-size", "1: answer 0x0006 with 20 bytes instead of 19"},
+     {"clock", "yyyy-MM-dd hh:mm:ss: the device clock's time at start"}},
     [](SimDevice& device) { return std::make_unique<SystemService>(device); }});
 
 } // namespace
