@@ -29,7 +29,14 @@ QByteArray encode(const QStringList& names)
 {
     QByteArray payload;
     for (const QString& name : names) {
-        const QByteArray bytes = name.toUtf8().left(255);
+        QByteArray bytes = name.toUtf8();
+        if (bytes.size() > 255) {
+            // Cut on a character boundary, never inside a UTF-8 sequence.
+            int cut = 255;
+            while (cut > 0 && (static_cast<quint8>(bytes.at(cut)) & 0xC0) == 0x80)
+                --cut;
+            bytes.truncate(cut);
+        }
         payload.append(static_cast<char>(bytes.size()));
         payload.append(bytes);
     }

@@ -25,7 +25,8 @@ inline Parsed parse(const QByteArray& payload)
 }
 
 // Builds a list payload from names (UTF-8). A name longer than 255 bytes
-// cannot be described by its length byte and is cut to 255 bytes.
+// cannot be described by its length byte and is cut to at most 255 bytes,
+// at a character boundary.
 QByteArray encode(const QStringList& names);
 
 // Width in pixels the page gives its list: point size x longest name x 0.8,

@@ -84,6 +84,10 @@ void TestPageCodecs::logListEncode()
     const QByteArray longName = LogFileList::encode({QString(300, 'x'), "y"});
     QCOMPARE(longName.size(), 1 + 255 + 1 + 1);
     QCOMPARE(LogFileList::parse(longName).names, (QStringList{QString(255, 'x'), "y"}));
+    // ... at a character boundary: 127 two-byte characters fit, the 128th not.
+    const QByteArray wide = LogFileList::encode({QString(200, QChar(0x00E9))});
+    QCOMPARE(wide.size(), 1 + 254);
+    QCOMPARE(LogFileList::parse(wide).names, QStringList{QString(127, QChar(0x00E9))});
 }
 
 void TestPageCodecs::comboWidth_data()
