@@ -36,6 +36,9 @@ struct Stream
     QString name;
     QTimer* timer = nullptr;
     QElapsedTimer clock;
+    // The device's local time when the stream started, as if it were UTC:
+    // stamping a line then needs no time-zone look-up.
+    qint64 startMs = 0;
     quint64 lines = 0;
     QMetaObject::Connection drained;
 };
@@ -131,6 +134,8 @@ private:
         s.name = name;
         s.lines = 0;
         s.clock.start();
+        const QDateTime now = device_.now();
+        s.startMs = now.toMSecsSinceEpoch() + now.offsetFromUtc() * 1000LL;
         s.timer = new QTimer(&session);
         const int rate = device_.intOption("log-rate", 20);
         s.timer->setInterval(rate <= 0 ? 0 : qBound(1, 1000 / rate, 100));
@@ -152,7 +157,8 @@ private:
     QByteArray line(const Stream& s, quint64 n) const
     {
         const QString text = QStringLiteral("%1 %2[%3]: #%4 %5")
-                                 .arg(device_.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
+                                 .arg(QDateTime::fromMSecsSinceEpoch(s.startMs + s.clock.elapsed(), Qt::UTC)
+                                          .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
                                  .arg(s.name)
                                  .arg(100 + n % 900)
                                  .arg(n)

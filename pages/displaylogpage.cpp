@@ -1,10 +1,10 @@
 #include "pages/displaylogpage.h"
 
 #include "common/msgbox.h"
-#include "common/utf8text.h"
 #include "pages/logfilelist.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFontInfo>
 #include <QHBoxLayout>
@@ -60,7 +60,7 @@ DisplayLogPage::DisplayLogPage(QWidget* parent)
     ui->setupUi(this);
     flushTimer_->setSingleShot(true);
     flushTimer_->setInterval(0);
-    connect(flushTimer_, &QTimer::timeout, this, &DisplayLogPage::flushLogText);
+    connect(flushTimer_, &QTimer::timeout, this, &DisplayLogPage::onFlushTimerTimeout);
     connect(ui->Refresh, &QPushButton::clicked, this, &DisplayLogPage::refreshLogType);
     connect(ui->btnOpen, &QPushButton::clicked, this, &DisplayLogPage::openLog);
     connect(ui->btnClear, &QPushButton::clicked, this, &DisplayLogPage::clearLog);
@@ -100,7 +100,8 @@ void DisplayLogPage::openLog()
 void DisplayLogPage::clearLog()
 {
     // Text that arrived before the press goes with it.
-    pendingText_.clear();
+    pending_.clear();
+    pendingLines_ = 0;
     flushTimer_->stop();
     ui->textBrowser->clear();
 }
@@ -114,18 +115,28 @@ void DisplayLogPage::handleRespond(int cmd, const quint8* data, int size)
     case kCmdOpen:
         applyOpenResult(data, size);
         break;
-    case kCmdText:
-        // Every payload becomes one paragraph. The view keeps only the newest
-        // kMaxBlocks paragraphs and each payload fills at least one, so older
-        // text still waiting here could never be seen and is let go.
-        if (pendingText_.size() >= kMaxBlocks) {
-            pendingText_.removeFirst();
+    case kCmdText: {
+        // Every payload becomes one paragraph of at least as many blocks as
+        // it has lines. The view keeps only the newest kMaxBlocks blocks, so
+        // waiting text that newer waiting text would push out of the view at
+        // once could never be seen, and is let go. Text is kept as received
+        // (up to a zero byte) and decoded only when it is appended.
+        const char* bytes = reinterpret_cast<const char*>(data);
+        const int length =
+            size > 0 ? static_cast<int>(qstrnlen(bytes, static_cast<uint>(size))) : 0;
+        const QByteArray text(bytes, length);
+        const int lines = text.count('\n') + 1;
+        pending_.append(PendingText{text, lines});
+        pendingLines_ += lines;
+        while (pendingLines_ - pending_.first().lines >= kMaxBlocks) {
+            pendingLines_ -= pending_.first().lines;
+            pending_.removeFirst();
             ++dropped_;
         }
-        pendingText_.append(utf8UpToZero(data, size));
         if (!flushTimer_->isActive())
             flushTimer_->start();
         break;
+    }
     default:
         break;
     }
@@ -166,23 +177,48 @@ void DisplayLogPage::applyOpenResult(const quint8* data, int size)
 void DisplayLogPage::flushLogText()
 {
     flushTimer_->stop();
-    if (pendingText_.isEmpty())
+    appendPending(pendingLines_);
+}
+
+void DisplayLogPage::onFlushTimerTimeout()
+{
+    const double budgetNs = appendBudgetMs_ * 1e6;
+    const int maxLines = qBound(50, static_cast<int>(budgetNs / nsPerLine_), kMaxBlocks);
+    appendPending(maxLines);
+    if (!pending_.isEmpty())
+        flushTimer_->start();
+}
+
+void DisplayLogPage::appendPending(int maxLines)
+{
+    if (pending_.isEmpty())
         return;
+    QElapsedTimer clock;
+    clock.start();
     QTextBrowser* view = ui->textBrowser;
     QScrollBar* bar = view->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
-    const QStringList texts = std::move(pendingText_);
-    pendingText_.clear();
+    int lines = 0;
+    int paragraphs = 0;
     {
-        // One edit for the whole burst: the view is laid out and trimmed to
+        // One edit for the whole step: the view is laid out and trimmed to
         // its block limit once, at the end.
-        QTextCursor batch(view->document());
-        batch.beginEditBlock();
-        for (const QString& text : texts)
-            view->append(text);
-        batch.endEditBlock();
+        QTextCursor step(view->document());
+        step.beginEditBlock();
+        while (!pending_.isEmpty() && (paragraphs == 0 || lines < maxLines)) {
+            const PendingText next = pending_.takeFirst();
+            view->append(QString::fromUtf8(next.text));
+            lines += next.lines;
+            pendingLines_ -= next.lines;
+            ++paragraphs;
+        }
+        step.endEditBlock();
     }
-    appended_ += static_cast<quint64>(texts.size());
+    appended_ += static_cast<quint64>(paragraphs);
     if (atBottom)
         bar->setValue(bar->maximum());
+    if (lines >= 20) {
+        const double cost = static_cast<double>(clock.nsecsElapsed()) / lines;
+        nsPerLine_ = qBound(1000.0, 0.7 * nsPerLine_ + 0.3 * cost, 1e7);
+    }
 }

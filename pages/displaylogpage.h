@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QStringList>
+#include <QList>
+#include <QString>
 #include <QWidget>
 
 class QComboBox;
@@ -60,23 +61,43 @@ public Q_SLOTS:
     void refreshLogType();
     void openLog();
     void clearLog();
-    // Appends the log text received so far to the view at once.
+    // Appends all the log text received so far to the view at once.
     void flushLogText();
+
+public:
+    // How long one step of appending received text may keep the event loop
+    // busy (20 ms); a seam for tests and benchmarks.
+    void setAppendBudget(int ms) { appendBudgetMs_ = ms; }
 
 protected:
     void changeEvent(QEvent* event) override;
 
+private Q_SLOTS:
+    void onFlushTimerTimeout();
+
 private:
+    struct PendingText
+    {
+        QByteArray text; // UTF-8
+        int lines;
+    };
+
     void fillList(const quint8* data, int size);
     void applyOpenResult(const quint8* data, int size);
+    void appendPending(int maxLines);
 
     UI_DisplayLogPage* ui;
     bool logOpen = false;
-    // Log text received but not yet appended. A burst of frames that arrive
-    // in one read is appended as one edit of the view, so the view is laid
-    // out once per burst and not once per frame.
-    QStringList pendingText_;
+    // Log text received but not yet appended. Text that arrives in a burst
+    // is appended in steps of one edit each, so the view is laid out once
+    // per step and not once per frame, and no step keeps the event loop
+    // busy for much longer than the append budget.
+    QList<PendingText> pending_;
+    int pendingLines_ = 0;
     QTimer* flushTimer_;
+    int appendBudgetMs_ = 20;
+    // Running estimate of the cost of appending one line, in nanoseconds.
+    double nsPerLine_ = 50000.0;
     quint64 appended_ = 0;
     quint64 dropped_ = 0;
 };
