@@ -108,6 +108,7 @@ private Q_SLOTS:
     void blockLimit_data();
     void blockLimit();
     void blockLimitInOneBurst();
+    void burstAppendedInSteps();
     void textKinds();
     void retranslation();
 
@@ -350,6 +351,34 @@ void TestDisplayLogPage::blockLimitInOneBurst()
     QVERIFY(waitFor([&] { return doc->lastBlock().text() == QLatin1String("burst 12000"); }));
     QCOMPARE(doc->blockCount(), 5000);
     QCOMPARE(doc->firstBlock().text(), QStringLiteral("burst 7001"));
+}
+
+void TestDisplayLogPage::burstAppendedInSteps()
+{
+    DisplayLogPage page;
+    page.setAppendBudget(1);
+    QTextDocument* doc = page.form()->textBrowser->document();
+    for (int i = 1; i <= 3000; ++i)
+        appendText(page, QByteArray("step ") + QByteArray::number(i));
+    QCOMPARE(page.appendedParagraphs(), quint64(0)); // nothing before the event loop runs
+    // One pass of the event loop at a time: the first step stays within its
+    // budget and leaves the rest for later passes.
+    for (int pass = 0; pass < 1000 && page.appendedParagraphs() == 0; ++pass)
+        QCoreApplication::processEvents();
+    QVERIFY(page.appendedParagraphs() > 0);
+    QVERIFY(page.appendedParagraphs() < 3000);
+    QVERIFY(waitFor([&] { return page.appendedParagraphs() == 3000; }));
+    QCOMPARE(doc->blockCount(), 3000);
+    for (int i : {0, 1, 1499, 2999})
+        QCOMPARE(doc->findBlockByNumber(i).text(), QStringLiteral("step %1").arg(i + 1));
+    QCOMPARE(page.droppedParagraphs(), quint64(0));
+    // Clear also drops what still waits.
+    for (int i = 1; i <= 100; ++i)
+        appendText(page, "late");
+    page.clearLog();
+    QCoreApplication::processEvents();
+    QVERIFY(doc->isEmpty());
+    QCOMPARE(page.appendedParagraphs(), quint64(3000));
 }
 
 void TestDisplayLogPage::textKinds()
