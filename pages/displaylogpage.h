@@ -66,7 +66,7 @@ public Q_SLOTS:
 
 public:
     // How long one step of appending received text may keep the event loop
-    // busy (20 ms); a seam for tests and benchmarks.
+    // busy (25 ms); a seam for tests and benchmarks.
     void setAppendBudget(int ms) { appendBudgetMs_ = ms; }
 
 protected:
@@ -95,7 +95,7 @@ private:
     QList<PendingText> pending_;
     int pendingLines_ = 0;
     QTimer* flushTimer_;
-    int appendBudgetMs_ = 20;
+    int appendBudgetMs_ = 25;
     // Running estimate of the cost of appending one line, in nanoseconds.
     double nsPerLine_ = 50000.0;
     quint64 appended_ = 0;
