@@ -1,0 +1,425 @@
+// The device log page against devsim over loopback: the list of log files,
+// opening and closing, the streamed text, Clear, the block limit and the
+// retranslation of the form.
+#include "comm/commtcp.h"
+#include "pages/displaylogpage.h"
+#include "pages/logfilelist.h"
+#include "testutil.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTranslator>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// A page wired to its own link and a devsim started with the given options.
+struct Rig
+{
+    DevsimProcess sim;
+    CommTcp link;
+    DisplayLogPage page;
+    QList<QPair<int, QByteArray>> sent;
+
+    bool start(const QStringList& options)
+    {
+        QStringList args;
+        for (const QString& option : options)
+            args << QStringLiteral("--set") << option;
+        if (!sim.start(args))
+            return false;
+        link.setPort(sim.port());
+        QObject::connect(&page, &DisplayLogPage::sendCmd, &link, &CommTcp::send);
+        QObject::connect(&page, &DisplayLogPage::sendCmd, &page,
+                         [this](int cmd, const QByteArray& data) { sent.append({cmd, data}); });
+        QObject::connect(&link, &CommTcp::gotLogRespond, &page, &DisplayLogPage::handleRespond);
+        QSignalSpy connected(&link, &CommTcp::connectedToDevice);
+        link.connectDevice(QStringLiteral("127.0.0.1"));
+        return connected.count() == 1;
+    }
+
+    QComboBox* combo() const { return page.form()->comboBoxLogType; }
+    QPushButton* openButton() const { return page.form()->btnOpen; }
+    QTextDocument* doc() const { return page.form()->textBrowser->document(); }
+    QString text() const { return doc()->toPlainText(); }
+
+    bool refresh(int expectedEntries)
+    {
+        page.form()->Refresh->click();
+        return waitFor([&] { return combo()->count() == expectedEntries; });
+    }
+};
+
+int comboPoints(const QComboBox* combo)
+{
+    return combo->font().pointSize() > 0 ? combo->font().pointSize()
+                                         : QFontInfo(combo->font()).pointSize();
+}
+
+// The log line number of a streamed line ("... #123 ...").
+quint64 lineNumber(const QString& line)
+{
+    const int hash = line.indexOf(QLatin1Char('#'));
+    return hash < 0 ? 0 : line.mid(hash + 1).section(QLatin1Char(' '), 0, 0).toULongLong();
+}
+
+class MarkingTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char*, int) const override
+    {
+        if (qstrcmp(context, "DisplayLogPage") != 0)
+            return QString();
+        return QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">");
+    }
+};
+
+void appendText(DisplayLogPage& page, const QByteArray& text)
+{
+    page.handleRespond(DisplayLogPage::kCmdText,
+                       reinterpret_cast<const quint8*>(text.constData()), text.size());
+}
+
+} // namespace
+
+class TestDisplayLogPage : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void formAtStart();
+    void listEdgeCases_data();
+    void listEdgeCases();
+    void emptyListKeepsEntries();
+    void openWithoutEntryWarns();
+    void openStreamsAndCloseStops();
+    void openFailures_data();
+    void openFailures();
+    void responseAfterClose_data();
+    void responseAfterClose();
+    void textAfterClear();
+    void blockLimit_data();
+    void blockLimit();
+    void blockLimitInOneBurst();
+    void burstAppendedInSteps();
+    void textKinds();
+    void retranslation();
+
+private:
+    std::unique_ptr<BoxRecorder> boxes;
+};
+
+void TestDisplayLogPage::init()
+{
+    boxes = std::make_unique<BoxRecorder>();
+}
+
+void TestDisplayLogPage::cleanup()
+{
+    boxes->checkNoneLeft();
+    boxes.reset();
+}
+
+void TestDisplayLogPage::formAtStart()
+{
+    DisplayLogPage page;
+    QCOMPARE(page.form()->comboBoxLogType->objectName(), QStringLiteral("comboBoxLogType"));
+    QCOMPARE(page.form()->Refresh->objectName(), QStringLiteral("Refresh"));
+    QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("Open"));
+    QCOMPARE(page.form()->Refresh->text(), QStringLiteral("Refresh log file"));
+    QCOMPARE(page.form()->btnClear->text(), QStringLiteral("Clear"));
+    QVERIFY(page.form()->textBrowser->isReadOnly());
+    QCOMPARE(page.form()->textBrowser->document()->maximumBlockCount(), 5000);
+    QVERIFY(!page.isLogOpen());
+}
+
+void TestDisplayLogPage::listEdgeCases_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("longest");
+    QTest::newRow("abc, empty entry, xy")
+        << QStringList{"log-list-hex=0361626300027879"} << QStringList{"abc", "", "xy"} << 3;
+    QTest::newRow("single empty entry") << QStringList{"log-list-hex=00"} << QStringList{""} << 0;
+    QTest::newRow("device's own files")
+        << QStringList{} << QStringList{"system.log", "kernel.log", "app.log"} << 10;
+    QTest::newRow("last entry runs past the payload")
+        << QStringList{"log-files=a.log,bb.log", "log-list-overrun=1"}
+        << QStringList{"a.log", "bb.log"} << 6;
+    QTest::newRow("only entry runs past the payload")
+        << QStringList{"log-list-hex=0a6162"} << QStringList{} << 0;
+}
+
+void TestDisplayLogPage::listEdgeCases()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, names);
+    QFETCH(int, longest);
+    Rig rig;
+    QVERIFY(rig.start(options));
+    rig.combo()->addItem(QStringLiteral("stale"));
+    rig.page.form()->Refresh->click();
+    QCOMPARE(rig.sent.value(0).first, 0x0008);
+    QVERIFY(rig.sent.value(0).second.isEmpty());
+    QVERIFY(waitFor([&] { return rig.combo()->findText(QStringLiteral("stale")) < 0; }));
+    QStringList shown;
+    for (int i = 0; i < rig.combo()->count(); ++i)
+        shown << rig.combo()->itemText(i);
+    QCOMPARE(shown, names);
+    QCOMPARE(rig.combo()->currentIndex(), names.isEmpty() ? -1 : 0);
+    const int width = LogFileList::comboWidth(comboPoints(rig.combo()), longest);
+    QCOMPARE(rig.combo()->minimumWidth(), width);
+    QCOMPARE(rig.combo()->maximumWidth(), width);
+}
+
+void TestDisplayLogPage::emptyListKeepsEntries()
+{
+    Rig rig;
+    QVERIFY(rig.start({"log-files="}));
+    rig.combo()->addItem(QStringLiteral("kept.log"));
+    rig.page.form()->Refresh->click();
+    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Information"));
+    QCOMPARE(box.text, QStringLiteral("No log file is accessible!"));
+    QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
+    QCOMPARE(rig.combo()->count(), 1);
+    QCOMPARE(rig.combo()->currentText(), QStringLiteral("kept.log"));
+}
+
+void TestDisplayLogPage::openWithoutEntryWarns()
+{
+    DisplayLogPage page;
+    QSignalSpy sent(&page, &DisplayLogPage::sendCmd);
+    page.form()->btnOpen->click();
+    QCOMPARE(boxes->count(), 1);
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Warning"));
+    QCOMPARE(box.text, QStringLiteral("Log file error!"));
+    QCOMPARE(sent.count(), 0);
+    QVERIFY(!page.isLogOpen());
+}
+
+void TestDisplayLogPage::openStreamsAndCloseStops()
+{
+    Rig rig;
+    QVERIFY(rig.start({"log-rate=200"}));
+    QVERIFY(rig.refresh(3));
+    rig.combo()->setCurrentIndex(1);
+    rig.openButton()->click();
+    QCOMPARE(rig.sent.last().first, 0x0009);
+    QCOMPARE(rig.sent.last().second, QByteArray("kernel.log"));
+    QVERIFY(!rig.page.isLogOpen()); // only the answer opens it
+    QVERIFY(waitFor([&] { return rig.page.isLogOpen(); }));
+    QCOMPARE(rig.openButton()->text(), QStringLiteral("Close"));
+    QVERIFY(waitFor([&] { return rig.doc()->blockCount() >= 5; }));
+    QVERIFY(rig.text().contains(QStringLiteral("kernel.log[")));
+
+    // The flag outlives a refresh of the list.
+    QVERIFY(rig.refresh(3));
+    QVERIFY(rig.page.isLogOpen());
+
+    // Closing sends the name selected at that moment and is immediate.
+    rig.combo()->setCurrentIndex(2);
+    rig.openButton()->click();
+    QVERIFY(!rig.page.isLogOpen());
+    QCOMPARE(rig.openButton()->text(), QStringLiteral("Open"));
+    QCOMPARE(rig.sent.last().first, 0x0009);
+    QCOMPARE(rig.sent.last().second, QByteArray("app.log"));
+    QVERIFY(rig.sim.waitForLog(QStringLiteral("log kernel.log closed after")));
+    QVERIFY(!rig.page.isLogOpen());
+}
+
+void TestDisplayLogPage::openFailures_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("result 0") << QStringList{"log-open-result=0"} << "system.log";
+    QTest::newRow("no result byte") << QStringList{"log-open-empty=1"} << "system.log";
+    QTest::newRow("unknown log") << QStringList{} << "missing.log";
+}
+
+void TestDisplayLogPage::openFailures()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, name);
+    Rig rig;
+    QVERIFY(rig.start(options));
+    rig.combo()->addItem(name);
+    rig.openButton()->click();
+    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Information"));
+    QCOMPARE(box.text, QStringLiteral("Open log file failed!"));
+    QVERIFY(!rig.page.isLogOpen());
+    QCOMPARE(rig.openButton()->text(), QStringLiteral("Open"));
+}
+
+void TestDisplayLogPage::responseAfterClose_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::newRow("non-zero opens again") << 1;
+    QTest::newRow("zero reports a failure") << 0;
+}
+
+void TestDisplayLogPage::responseAfterClose()
+{
+    QFETCH(int, result);
+    Rig rig;
+    QVERIFY(rig.start({QStringLiteral("log-close-reply=%1").arg(result), "log-rate=5"}));
+    QVERIFY(rig.refresh(3));
+    rig.openButton()->click();
+    QVERIFY(waitFor([&] { return rig.page.isLogOpen(); }));
+    rig.openButton()->click();
+    QCOMPARE(rig.openButton()->text(), QStringLiteral("Open"));
+    if (result) {
+        QVERIFY(waitFor([&] { return rig.page.isLogOpen(); }));
+        QCOMPARE(rig.openButton()->text(), QStringLiteral("Close"));
+    } else {
+        QVERIFY(waitFor([&] { return boxes->count() == 1; }));
+        QCOMPARE(boxes->takeText(), QStringLiteral("Open log file failed!"));
+        QVERIFY(!rig.page.isLogOpen());
+    }
+}
+
+void TestDisplayLogPage::textAfterClear()
+{
+    Rig rig;
+    QVERIFY(rig.start({"log-rate=100"}));
+    QVERIFY(rig.refresh(3));
+    rig.openButton()->click();
+    QVERIFY(waitFor([&] { return rig.doc()->blockCount() >= 3; }));
+    const quint64 before = lineNumber(rig.doc()->lastBlock().text());
+    QVERIFY(before > 0);
+    QSignalSpy sent(&rig.page, &DisplayLogPage::sendCmd);
+    rig.page.form()->btnClear->click();
+    QVERIFY(rig.text().isEmpty());
+    QCOMPARE(sent.count(), 0);
+    QVERIFY(rig.page.isLogOpen());
+    QVERIFY(waitFor([&] { return !rig.text().isEmpty(); }));
+    QVERIFY(lineNumber(rig.doc()->firstBlock().text()) > before);
+}
+
+void TestDisplayLogPage::blockLimit_data()
+{
+    QTest::addColumn<int>("linesPerFrame");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("one line per frame") << 1 << 5100;
+    QTest::newRow("seven lines per frame") << 7 << 5600;
+}
+
+void TestDisplayLogPage::blockLimit()
+{
+    QFETCH(int, linesPerFrame);
+    QFETCH(int, lines);
+    Rig rig;
+    QVERIFY(rig.start({"log-rate=0", QStringLiteral("log-lines=%1").arg(lines),
+                       QStringLiteral("log-lines-per-frame=%1").arg(linesPerFrame)}));
+    QVERIFY(rig.refresh(3));
+    rig.openButton()->click();
+    QVERIFY(waitFor(
+        [&] { return lineNumber(rig.doc()->lastBlock().text()) == quint64(lines); }, 20000));
+    QCOMPARE(rig.doc()->blockCount(), 5000);
+    QCOMPARE(lineNumber(rig.doc()->firstBlock().text()), quint64(lines - 5000 + 1));
+    QCOMPARE(rig.page.appendedParagraphs() + rig.page.droppedParagraphs(),
+             quint64(lines / linesPerFrame));
+}
+
+void TestDisplayLogPage::blockLimitInOneBurst()
+{
+    DisplayLogPage page;
+    QTextDocument* doc = page.form()->textBrowser->document();
+    for (int i = 1; i <= 5000; ++i)
+        appendText(page, QByteArray("line ") + QByteArray::number(i));
+    QVERIFY(waitFor([&] { return doc->blockCount() == 5000; }));
+    QCOMPARE(doc->firstBlock().text(), QStringLiteral("line 1"));
+    // Each further paragraph drops the oldest one.
+    appendText(page, "line 5001");
+    QVERIFY(waitFor([&] { return doc->lastBlock().text() == QLatin1String("line 5001"); }));
+    QCOMPARE(doc->blockCount(), 5000);
+    QCOMPARE(doc->firstBlock().text(), QStringLiteral("line 2"));
+    // A burst larger than the view shows exactly the newest 5000.
+    for (int i = 1; i <= 12000; ++i)
+        appendText(page, QByteArray("burst ") + QByteArray::number(i));
+    QVERIFY(waitFor([&] { return doc->lastBlock().text() == QLatin1String("burst 12000"); }));
+    QCOMPARE(doc->blockCount(), 5000);
+    QCOMPARE(doc->firstBlock().text(), QStringLiteral("burst 7001"));
+}
+
+void TestDisplayLogPage::burstAppendedInSteps()
+{
+    DisplayLogPage page;
+    page.setAppendBudget(1);
+    QTextDocument* doc = page.form()->textBrowser->document();
+    for (int i = 1; i <= 3000; ++i)
+        appendText(page, QByteArray("step ") + QByteArray::number(i));
+    QCOMPARE(page.appendedParagraphs(), quint64(0)); // nothing before the event loop runs
+    // One pass of the event loop at a time: the first step stays within its
+    // budget and leaves the rest for later passes.
+    for (int pass = 0; pass < 1000 && page.appendedParagraphs() == 0; ++pass)
+        QCoreApplication::processEvents();
+    QVERIFY(page.appendedParagraphs() > 0);
+    QVERIFY(page.appendedParagraphs() < 3000);
+    QVERIFY(waitFor([&] { return page.appendedParagraphs() == 3000; }));
+    QCOMPARE(doc->blockCount(), 3000);
+    for (int i : {0, 1, 1499, 2999})
+        QCOMPARE(doc->findBlockByNumber(i).text(), QStringLiteral("step %1").arg(i + 1));
+    QCOMPARE(page.droppedParagraphs(), quint64(0));
+    // Clear also drops what still waits.
+    for (int i = 1; i <= 100; ++i)
+        appendText(page, "late");
+    page.clearLog();
+    QCoreApplication::processEvents();
+    QVERIFY(doc->isEmpty());
+    QCOMPARE(page.appendedParagraphs(), quint64(3000));
+}
+
+void TestDisplayLogPage::textKinds()
+{
+    DisplayLogPage page;
+    QTextDocument* doc = page.form()->textBrowser->document();
+    appendText(page, QByteArray("plain a < b"));
+    appendText(page, QByteArray("<b>bold</b> text"));
+    appendText(page, QByteArray("ab\0cd", 5));
+    appendText(page, QByteArray("two\nlines"));
+    appendText(page, QByteArray());
+    QVERIFY(waitFor([&] { return page.appendedParagraphs() == 5; }));
+    QCOMPARE(doc->toPlainText(),
+             QStringLiteral("plain a < b\nbold text\nab\ntwo\nlines\n"));
+    // Other codes are not the page's.
+    const QByteArray other("x");
+    page.handleRespond(0x000B, reinterpret_cast<const quint8*>(other.constData()), 1);
+    page.handleRespond(0x0013, reinterpret_cast<const quint8*>(other.constData()), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(page.appendedParagraphs(), quint64(5));
+    QVERIFY(!page.isLogOpen());
+}
+
+void TestDisplayLogPage::retranslation()
+{
+    DisplayLogPage page;
+    const QByteArray ok("\x01");
+    page.handleRespond(DisplayLogPage::kCmdOpen, reinterpret_cast<const quint8*>(ok.constData()),
+                       1);
+    QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("Close"));
+    MarkingTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    QCoreApplication::processEvents();
+    QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("<Open>"));
+    QCOMPARE(page.form()->Refresh->text(), QStringLiteral("<Refresh log file>"));
+    QCOMPARE(page.form()->btnClear->text(), QStringLiteral("<Clear>"));
+    QVERIFY(page.isLogOpen()); // the flag survives a language change
+    QCoreApplication::removeTranslator(&translator);
+    QCoreApplication::processEvents();
+    QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("Open"));
+}
+
+QTEST_MAIN(TestDisplayLogPage)
+#include "tst_displaylogpage.moc"

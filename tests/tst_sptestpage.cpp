@@ -1,0 +1,528 @@
+// The serial-port test page against devsim over loopback (and a scripted
+// device for the exact bytes of the settings record): opening and closing
+// the device's port, sending as Hex, ASCII and Modbus, the coloured record
+// and the retranslation of the form.
+#include "comm/commandframe.h"
+#include "comm/commtcp.h"
+#include "pages/sptestformat.h"
+#include "pages/sptestpage.h"
+#include "testutil.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTranslator>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+struct Rig
+{
+    DevsimProcess sim;
+    FakeDevice fake;
+    CommTcp link;
+    SPTestPage page;
+
+    void wire()
+    {
+        QObject::connect(&page, &SPTestPage::sendCmd, &link, &CommTcp::send);
+        QObject::connect(&link, &CommTcp::gotSPTestRespond, &page, &SPTestPage::handleRespond);
+    }
+
+    bool connectTo(quint16 port)
+    {
+        link.setPort(port);
+        QSignalSpy connected(&link, &CommTcp::connectedToDevice);
+        link.connectDevice(QStringLiteral("127.0.0.1"));
+        return connected.count() == 1;
+    }
+
+    bool start(const QStringList& options)
+    {
+        QStringList args;
+        for (const QString& option : options)
+            args << QStringLiteral("--set") << option;
+        if (!sim.start(args))
+            return false;
+        wire();
+        return connectTo(sim.port());
+    }
+
+    bool startFake()
+    {
+        wire();
+        return connectTo(fake.port()) && fake.waitForClient();
+    }
+
+    UI_SPTestPage* ui() const { return page.form(); }
+    QTextDocument* record() const { return ui()->textBrowserRecord->document(); }
+    QString text() const { return record()->toPlainText(); }
+
+    bool openPort(const QString& name = QStringLiteral("/dev/ttyS1"))
+    {
+        ui()->lineEditPortName->setText(name);
+        ui()->btnConnect->click();
+        return waitFor([&] { return page.isPortOpen(); });
+    }
+
+    void send(const QString& text)
+    {
+        ui()->lineEditSend->setText(text);
+        ui()->btnSend->click();
+    }
+};
+
+// The text of the record with the time stamps taken out.
+QString withoutStamps(const QString& text)
+{
+    static const QRegularExpression stamp(
+        QStringLiteral("\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] "));
+    QString t = text;
+    t.replace(stamp, QStringLiteral("[T] "));
+    // A line break inside a paragraph reads as U+2028.
+    t.replace(QChar(0x2028), QLatin1Char('\n'));
+    return t;
+}
+
+QColor colourOf(QTextDocument* doc, const QString& heading)
+{
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const int at = block.text().indexOf(heading);
+        if (at >= 0) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextFragment f = it.fragment();
+                if (f.position() - block.position() <= at &&
+                    at < f.position() - block.position() + f.length())
+                    return f.charFormat().foreground().color();
+            }
+        }
+    }
+    return QColor();
+}
+
+void respond(SPTestPage& page, int cmd, const QByteArray& payload)
+{
+    page.handleRespond(cmd, reinterpret_cast<const quint8*>(payload.constData()), payload.size());
+}
+
+class MarkingTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char*, int) const override
+    {
+        if (qstrcmp(context, "SPTestPage") != 0)
+            return QString();
+        return QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">");
+    }
+};
+
+} // namespace
+
+class TestSPTestPage : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void formAtStart();
+    void settingsRecordBytes();
+    void openAndClose();
+    void openFailures_data();
+    void openFailures();
+    void longPortNameRefused_data();
+    void longPortNameRefused();
+    void sendExamples_data();
+    void sendExamples();
+    void modbusSlaveAnswers();
+    void receivedLineEnds_data();
+    void receivedLineEnds();
+    void sendFailureClosesPort_data();
+    void sendFailureClosesPort();
+    void sendNeedsOpenPort();
+    void sendWithoutLinkStillRecords();
+    void sendTypeFollowsRadio();
+    void clearEmptiesRecord();
+    void retranslationKeepsSelection();
+
+private:
+    std::unique_ptr<BoxRecorder> boxes;
+};
+
+void TestSPTestPage::init()
+{
+    boxes = std::make_unique<BoxRecorder>();
+}
+
+void TestSPTestPage::cleanup()
+{
+    boxes->checkNoneLeft();
+    boxes.reset();
+}
+
+void TestSPTestPage::formAtStart()
+{
+    SPTestPage page;
+    UI_SPTestPage* ui = page.form();
+    QVERIFY(!ui->checkBoxRS485->isChecked());
+    QVERIFY(ui->lineEditPortName->text().isEmpty());
+    QCOMPARE(ui->comboBoxBaudRate->currentText(), QStringLiteral("9600"));
+    QCOMPARE(ui->comboBoxBaudRate->count(), 8);
+    QCOMPARE(ui->comboBoxBaudRate->itemText(7), QStringLiteral("115200"));
+    QCOMPARE(ui->comboBoxDataBits->currentText(), QStringLiteral("8"));
+    QCOMPARE(ui->comboBoxFlowControl->itemText(1), QStringLiteral("Hardware"));
+    QCOMPARE(ui->comboBoxParity->itemText(2), QStringLiteral("Odd"));
+    QCOMPARE(ui->comboBoxStopBits->currentText(), QStringLiteral("1"));
+    QCOMPARE(ui->labelBaudRate->text(), QStringLiteral("Buad Rate:"));
+    QCOMPARE(ui->btnConnect->text(), QStringLiteral("Connect"));
+    QVERIFY(ui->radioHex->isChecked());
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
+    QVERIFY(!page.isPortOpen());
+    QVERIFY(ui->textBrowserRecord->isReadOnly());
+}
+
+void TestSPTestPage::settingsRecordBytes()
+{
+    Rig rig;
+    QVERIFY(rig.startFake());
+    UI_SPTestPage* ui = rig.ui();
+    ui->checkBoxRS485->setChecked(true);
+    ui->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
+    ui->comboBoxBaudRate->setCurrentIndex(7);    // 115200
+    ui->comboBoxDataBits->setCurrentIndex(2);    // 7
+    ui->comboBoxFlowControl->setCurrentIndex(1); // Hardware
+    ui->comboBoxParity->setCurrentIndex(2);      // Odd
+    ui->comboBoxStopBits->setCurrentIndex(1);    // 2
+    ui->btnConnect->click();
+    const QByteArray record =
+        QByteArray::fromHex("010a") + "/dev/ttyS1" + QByteArray::fromHex("0702020101");
+    QCOMPARE(record.size(), 17);
+    const QByteArray frame = CommandFrame::encode(0x000B, record);
+    QVERIFY(rig.fake.waitForReceived(frame.size()));
+    QCOMPARE(rig.fake.received().toHex(' '), frame.toHex(' '));
+    QVERIFY(!rig.page.isPortOpen()); // only the answer opens it
+
+    // Closing is an empty 0x000B, at once.
+    rig.fake.write(CommandFrame::encode(0x000B, QByteArray("\x01")));
+    QVERIFY(waitFor([&] { return rig.page.isPortOpen(); }));
+    rig.fake.clearReceived();
+    ui->btnConnect->click();
+    QVERIFY(!rig.page.isPortOpen());
+    QCOMPARE(ui->btnConnect->text(), QStringLiteral("Connect"));
+    QVERIFY(rig.fake.waitForReceived(6));
+    QCOMPARE(rig.fake.received().toHex(' '), CommandFrame::encode(0x000B).toHex(' '));
+}
+
+void TestSPTestPage::openAndClose()
+{
+    Rig rig;
+    QVERIFY(rig.start({}));
+    rig.ui()->comboBoxParity->setCurrentIndex(1);
+    rig.ui()->comboBoxFlowControl->setCurrentIndex(2);
+    QVERIFY(rig.openPort());
+    QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Disconnect"));
+    QVERIFY(rig.sim.waitForLog(QStringLiteral("serial port opened: name=/dev/ttyS1 rs485=0 "
+                                              "baud=9600 data=8 parity=Even flow=Software "
+                                              "stop=1")));
+    rig.ui()->btnConnect->click();
+    QVERIFY(!rig.page.isPortOpen());
+    QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Connect"));
+    QVERIFY(rig.sim.waitForLog(QStringLiteral("serial port closed")));
+    QVERIFY(!rig.page.isPortOpen());
+    // The device no longer sends: its answer to a send is a failure.
+    respond(rig.page, 0x000B, QByteArray("\x01"));
+    rig.send(QStringLiteral("01"));
+    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
+    QCOMPARE(boxes->takeText(), QStringLiteral("Send data to device's serial port failed!"));
+}
+
+void TestSPTestPage::openFailures_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("result 0") << QStringList{"serial-open-result=0"};
+    QTest::newRow("no result byte") << QStringList{"serial-open-empty=1"};
+    QTest::newRow("unknown port") << QStringList{"serial-ports=COM1,COM2"};
+}
+
+void TestSPTestPage::openFailures()
+{
+    QFETCH(QStringList, options);
+    Rig rig;
+    QVERIFY(rig.start(options));
+    rig.ui()->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
+    rig.ui()->btnConnect->click();
+    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Warning"));
+    QCOMPARE(box.text, QStringLiteral("Open device's serial port failed!"));
+    QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
+    QVERIFY(!rig.page.isPortOpen());
+    QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Connect"));
+}
+
+void TestSPTestPage::longPortNameRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("255 bytes") << QString(255, 'p') << true;
+    QTest::newRow("256 bytes") << QString(256, 'p') << false;
+    QTest::newRow("128 characters, 256 bytes") << QString(128, QChar(0x00E9)) << false;
+}
+
+void TestSPTestPage::longPortNameRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, sent);
+    Rig rig;
+    QVERIFY(rig.start({}));
+    QSignalSpy spy(&rig.page, &SPTestPage::sendCmd);
+    rig.ui()->lineEditPortName->setText(name);
+    rig.ui()->btnConnect->click();
+    if (sent) {
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(waitFor([&] { return rig.page.isPortOpen(); }));
+        QVERIFY(rig.sim.log().contains(QStringLiteral("name=") + name));
+    } else {
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(boxes->count(), 1);
+        const BoxRecorder::Box box = boxes->take();
+        QCOMPARE(box.title, QStringLiteral("Tip"));
+        QCOMPARE(box.text, QStringLiteral("The port name must not be longer than 255 bytes!"));
+        QVERIFY(!rig.page.isPortOpen());
+    }
+}
+
+void TestSPTestPage::sendExamples_data()
+{
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("modbus adds the crc low byte first")
+        << "Modbus" << "01 03 00 00 00 01" << QByteArray::fromHex("010300000001840a")
+        << "01 03 00 00 00 01 84 0a ";
+    QTest::newRow("hex, two blanks") << "Hex" << "01  02" << QByteArray::fromHex("010002")
+                                     << "01 00 02 ";
+    QTest::newRow("hex, trailing blank") << "Hex" << "01 02 " << QByteArray::fromHex("010200")
+                                         << "01 02 00 ";
+    QTest::newRow("hex, zz and 1ff") << "Hex" << "zz 1ff" << QByteArray::fromHex("00ff")
+                                     << "00 ff ";
+    QTest::newRow("ascii with markup") << "ASCII" << "a<b" << QByteArray::fromHex("613c62")
+                                       << "a<b";
+    QTest::newRow("ascii, latin-1 and beyond")
+        << "ASCII" << QStringLiteral("é€'\"&") << QByteArray::fromHex("e93f272226")
+        << QStringLiteral("é€'\"&");
+}
+
+void TestSPTestPage::sendExamples()
+{
+    QFETCH(QString, radio);
+    QFETCH(QString, input);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, shown);
+    Rig rig;
+    QVERIFY(rig.start({}));
+    QVERIFY(rig.openPort());
+    QRadioButton* button = radio == QLatin1String("Modbus")  ? rig.ui()->radioModbus
+                           : radio == QLatin1String("ASCII") ? rig.ui()->radioASCII
+                                                             : rig.ui()->radioHex;
+    button->click();
+    QSignalSpy spy(&rig.page, &SPTestPage::sendCmd);
+    rig.send(input);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), 0x000C);
+    QCOMPARE(spy.at(0).at(1).toByteArray().toHex(' '), payload.toHex(' '));
+    QVERIFY(rig.sim.waitForLog(QStringLiteral("serial out: ") +
+                               QString::fromLatin1(payload.toHex(' '))));
+    // The echo comes back in the same form. ASCII shows the bytes as UTF-8,
+    // so only the plain ASCII text reads the same.
+    QVERIFY(waitFor([&] { return rig.text().contains(QStringLiteral("Receive: ")); }));
+    const QString record = withoutStamps(rig.text());
+    QVERIFY2(record.startsWith(QStringLiteral("[T] Send: \n") + shown + QLatin1Char('\n')),
+             qPrintable(record));
+    if (payload.size() == QString(shown).toUtf8().size() || radio != QLatin1String("ASCII"))
+        QVERIFY2(record.contains(QStringLiteral("[T] Receive: \n") + shown + QLatin1Char('\n')),
+                 qPrintable(record));
+    QCOMPARE(colourOf(rig.record(), QStringLiteral("Send:")), QColor(58, 95, 205));
+    QCOMPARE(colourOf(rig.record(), QStringLiteral("Receive:")), QColor(50, 205, 50));
+    // Markup typed by the operator is escaped, never interpreted.
+    QVERIFY(!rig.ui()->textBrowserRecord->toHtml().contains(QStringLiteral("<b>")));
+    QVERIFY(rig.page.isPortOpen());
+}
+
+void TestSPTestPage::modbusSlaveAnswers()
+{
+    Rig rig;
+    QVERIFY(rig.start({"serial-peer=modbus", "serial-slave=1"}));
+    QVERIFY(rig.openPort());
+    rig.ui()->radioModbus->click();
+    rig.send(QStringLiteral("01 03 00 02 00 02"));
+    // Registers 2 and 3 hold 0x1002 and 0x1003; the answer carries its CRC.
+    QVERIFY(waitFor([&] { return rig.text().contains(QStringLiteral("Receive: ")); }));
+    const QString record = withoutStamps(rig.text());
+    QVERIFY2(record.contains(QStringLiteral("Receive: \n01 03 04 10 02 10 03 ")), qPrintable(record));
+    const QString answer = record.section(QStringLiteral("Receive: \n"), 1).section('\n', 0, 0);
+    const QByteArray bytes = QByteArray::fromHex(answer.toLatin1());
+    QCOMPARE(bytes.size(), 9);
+    QCOMPARE(SPTestFormat::withModbusCrc(bytes.left(7)).toHex(), bytes.toHex());
+    // A frame for another slave is not answered; an unknown function gets an
+    // exception.
+    rig.ui()->textBrowserRecord->clear();
+    rig.send(QStringLiteral("07 03 00 00 00 01"));
+    rig.send(QStringLiteral("01 06 00 00 00 01"));
+    QVERIFY(waitFor([&] { return rig.text().contains(QStringLiteral("Receive: ")); }));
+    QVERIFY(withoutStamps(rig.text()).contains(QStringLiteral("Receive: \n01 86 01 ")));
+    QCOMPARE(rig.text().count(QStringLiteral("Receive: ")), 1);
+}
+
+void TestSPTestPage::receivedLineEnds_data()
+{
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("ascii: two line breaks") << "ASCII" << "ok\n\nnext\n";
+    QTest::newRow("hex: the bytes") << "Hex" << "6f 6b 0d 0a 6e 65 78 74 00 7a \n";
+}
+
+void TestSPTestPage::receivedLineEnds()
+{
+    QFETCH(QString, radio);
+    QFETCH(QString, shown);
+    Rig rig;
+    QVERIFY(rig.start({"serial-rx-on-open=6f6b0d0a6e65787400" "7a"}));
+    (radio == QLatin1String("ASCII") ? rig.ui()->radioASCII : rig.ui()->radioHex)->click();
+    QVERIFY(rig.openPort());
+    QVERIFY(waitFor([&] { return rig.text().contains(QStringLiteral("Receive: ")); }));
+    QCOMPARE(withoutStamps(rig.text()), QStringLiteral("[T] Receive: \n") + shown);
+    const QString html = rig.ui()->textBrowserRecord->toHtml();
+    if (radio == QLatin1String("ASCII"))
+        QVERIFY(html.contains(QStringLiteral("ok<br /><br />next")));
+}
+
+void TestSPTestPage::sendFailureClosesPort_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::newRow("result 0") << "serial-send-result=0";
+    QTest::newRow("no result byte") << "serial-send-empty=1";
+}
+
+void TestSPTestPage::sendFailureClosesPort()
+{
+    QFETCH(QString, option);
+    Rig rig;
+    QVERIFY(rig.start({option}));
+    QVERIFY(rig.openPort());
+    rig.send(QStringLiteral("55"));
+    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Warning"));
+    QCOMPARE(box.text, QStringLiteral("Send data to device's serial port failed!"));
+    QVERIFY(!rig.page.isPortOpen());
+    QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Connect"));
+    // The entry of the failed send stays in the record.
+    QVERIFY(rig.text().contains(QStringLiteral("Send: \n55 ")));
+}
+
+void TestSPTestPage::sendNeedsOpenPort()
+{
+    SPTestPage page;
+    QSignalSpy spy(&page, &SPTestPage::sendCmd);
+    page.form()->lineEditSend->setText(QStringLiteral("01"));
+    page.form()->btnSend->click();
+    QCOMPARE(boxes->count(), 1);
+    const BoxRecorder::Box box = boxes->take();
+    QCOMPARE(box.title, QStringLiteral("Warning"));
+    QCOMPARE(box.text, QStringLiteral("Port not opened!"));
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty());
+    // An empty line sends nothing and records nothing.
+    respond(page, 0x000B, QByteArray("\x02"));
+    QVERIFY(page.isPortOpen());
+    page.form()->lineEditSend->clear();
+    page.form()->btnSend->click();
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty());
+}
+
+void TestSPTestPage::sendWithoutLinkStillRecords()
+{
+    Rig rig;
+    rig.wire();
+    respond(rig.page, 0x000B, QByteArray("\x01"));
+    rig.send(QStringLiteral("0a"));
+    QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
+    QVERIFY(rig.text().contains(QStringLiteral("Send: \n0a ")));
+    QVERIFY(rig.page.isPortOpen());
+}
+
+void TestSPTestPage::sendTypeFollowsRadio()
+{
+    SPTestPage page;
+    page.form()->radioModbus->click();
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Modbus));
+    page.form()->radioASCII->click();
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Ascii));
+    page.form()->radioHex->click();
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
+    QVERIFY(!page.form()->radioASCII->isChecked());
+}
+
+void TestSPTestPage::clearEmptiesRecord()
+{
+    SPTestPage page;
+    QSignalSpy spy(&page, &SPTestPage::sendCmd);
+    respond(page, 0x000D, QByteArray("\x01\x02"));
+    QVERIFY(page.form()->textBrowserRecord->toPlainText().contains(QStringLiteral("01 02 ")));
+    page.form()->btnClear->click();
+    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty());
+    QCOMPARE(spy.count(), 0);
+    // Other codes are not the page's.
+    respond(page, 0x000A, QByteArray("\x01"));
+    respond(page, 0x0009, QByteArray("\x01"));
+    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty());
+    QVERIFY(!page.isPortOpen());
+}
+
+void TestSPTestPage::retranslationKeepsSelection()
+{
+    SPTestPage page;
+    UI_SPTestPage* ui = page.form();
+    ui->comboBoxFlowControl->setCurrentIndex(2);
+    ui->comboBoxParity->setCurrentIndex(1);
+    ui->comboBoxBaudRate->setCurrentIndex(5);
+    respond(page, 0x000B, QByteArray("\x01"));
+    QCOMPARE(ui->btnConnect->text(), QStringLiteral("Disconnect"));
+    MarkingTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    QCoreApplication::processEvents();
+    QCOMPARE(ui->labelRS485->text(), QStringLiteral("<RS485:>"));
+    QCOMPARE(ui->labelBaudRate->text(), QStringLiteral("<Buad Rate:>"));
+    QCOMPARE(ui->labelStopBits->text(), QStringLiteral("<Stop Bits:>"));
+    QCOMPARE(ui->radioModbus->text(), QStringLiteral("<Modbus>"));
+    QCOMPARE(ui->btnSend->text(), QStringLiteral("<Send>"));
+    QCOMPARE(ui->btnClear->text(), QStringLiteral("<Clear>"));
+    QCOMPARE(ui->btnConnect->text(), QStringLiteral("<Connect>"));
+    QCOMPARE(ui->comboBoxFlowControl->currentIndex(), 2);
+    QCOMPARE(ui->comboBoxFlowControl->currentText(), QStringLiteral("<Software>"));
+    QCOMPARE(ui->comboBoxParity->currentIndex(), 1);
+    QCOMPARE(ui->comboBoxParity->itemText(0), QStringLiteral("<None>"));
+    QCOMPARE(ui->comboBoxParity->count(), 3);
+    QCOMPARE(ui->comboBoxBaudRate->currentIndex(), 5);
+    QVERIFY(page.isPortOpen()); // the flag survives a language change
+    QCOMPARE(page.settings().parityIndex, 1);
+    QCOMPARE(page.settings().flowControlIndex, 2);
+    QCoreApplication::removeTranslator(&translator);
+    QCoreApplication::processEvents();
+    QCOMPARE(ui->comboBoxFlowControl->currentText(), QStringLiteral("Software"));
+}
+
+QTEST_MAIN(TestSPTestPage)
+#include "tst_sptestpage.moc"
