@@ -206,6 +206,10 @@ private:
         }
 
         const int ackedChunk = duplicate ? t.chunks : number;
+        if (duplicate)
+            device_.log(QStringLiteral("   programming: chunk %1 resent (sequence byte %2)")
+                            .arg(ackedChunk)
+                            .arg(quint8(payload.at(0))));
         if (ackedChunk == device_.intOption(QStringLiteral("prog-drop-ack")) &&
             dropped_[&session] < device_.intOption(QStringLiteral("prog-drop-ack-times"), 1)) {
             ++dropped_[&session];
@@ -215,13 +219,8 @@ private:
                             .arg(ackedChunk));
             return;
         }
-        if (duplicate) {
-            device_.log(QStringLiteral("   programming: chunk %1 resent (sequence byte %2)")
-                            .arg(ackedChunk)
-                            .arg(quint8(payload.at(0))));
-        } else {
+        if (!duplicate)
             store(t, payload.mid(headerBytes));
-        }
         if (t.received == t.announced)
             complete(session, t, {{0x0101, QByteArray(1, '\1')}});
         else
