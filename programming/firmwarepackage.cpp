@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -161,27 +160,36 @@ FirmwarePackage::Result FirmwarePackage::unpackImage()
     // no partial image behind.
     if (!QDir().mkpath(tempImageDir()))
         return Result::WriteFailed;
-    QSaveFile output(tempImagePath());
-    if (!output.open(QIODevice::WriteOnly))
+    const QString target = tempImagePath();
+    QFile output(target + QStringLiteral(".part"));
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return Result::WriteFailed;
+    auto fail = [&output] {
+        output.close();
+        output.remove();
+        return Result::WriteFailed;
+    };
 
     char buffer[kBlockSize];
     while (remaining > 0) {
         const qint64 want = std::min<qint64>(kBlockSize, remaining);
-        if (input_.read(buffer, want) != want) {
-            output.cancelWriting();
-            return Result::WriteFailed;
-        }
+        if (input_.read(buffer, want) != want)
+            return fail();
         if (shifted) {
             for (qint64 i = 0; i < want; ++i)
                 buffer[i] = static_cast<char>(static_cast<unsigned char>(buffer[i]) - 1);
         }
-        if (output.write(buffer, want) != want) {
-            output.cancelWriting();
-            return Result::WriteFailed;
-        }
+        if (output.write(buffer, want) != want)
+            return fail();
         remaining -= want;
     }
     input_.seek(0);
-    return output.commit() ? Result::Unpacked : Result::WriteFailed;
+    if (!output.flush())
+        return fail();
+    output.close();
+    if (QFile::exists(target) && !QFile::remove(target))
+        return fail();
+    if (!output.rename(target))
+        return fail();
+    return Result::Unpacked;
 }
