@@ -99,10 +99,12 @@ void UI_ProgrammingPage::retranslateUi(QWidget* page)
 
 ProgrammingPage::ProgrammingPage(QWidget* parent)
     : QWidget(parent), ui(new UI_ProgrammingPage), chunkTimer_(new QTimer),
-      waitTimer_(new QTimer)
+      waitTimer_(new QTimer), progressTimer_(new QTimer(this))
 {
     ui->setupUi(this);
     waitTimer_->setSingleShot(true);
+    progressTimer_->setSingleShot(true);
+    connect(progressTimer_, &QTimer::timeout, this, &ProgrammingPage::showPendingProgress);
     connect(chunkTimer_, &QTimer::timeout, this, &ProgrammingPage::programmingTimeout);
     connect(waitTimer_, &QTimer::timeout, this, &ProgrammingPage::onWaitTimeout);
     connect(ui->btnChoose, &QPushButton::clicked, this, &ProgrammingPage::chooseProgrammingFile);
@@ -262,7 +264,7 @@ void ProgrammingPage::handleRespond(int cmd, const quint8* data, int size)
             break;
         if (accepted(data, size)) {
             phase_ = Phase::Sending;
-            setProgress(0, sender.bytesTotal(), false);
+            startProgress(sender.bytesTotal());
             ui->labelStatus->setText(tr("Programming..."));
             sendChunk();
         } else {
@@ -383,14 +385,45 @@ void ProgrammingPage::startFinishWait()
     waitTimer_->start(finishTimeoutMs);
 }
 
-void ProgrammingPage::setProgress(qint64 done, qint64 total, bool withText)
+void ProgrammingPage::startProgress(qint64 total)
 {
-    // The bar counts in KiB when the size does not fit its int range.
+    progressTimer_->stop();
+    progressClock.invalidate();
     const int shift = total > std::numeric_limits<int>::max() ? 10 : 0;
     ui->progressBar->setRange(0, static_cast<int>(total >> shift));
+    ui->progressBar->setValue(0);
+}
+
+void ProgrammingPage::setProgress(qint64 done, qint64 total)
+{
+    // Laying out and painting the bar for every chunk would cost more than
+    // the chunk itself; steps closer together than the interval are shown
+    // together, the last one without delay.
+    pendingDone = done;
+    pendingTotal = total;
+    if (progressIntervalMs > 0 && done < total && progressClock.isValid() &&
+        progressClock.elapsed() < progressIntervalMs) {
+        if (!progressTimer_->isActive())
+            progressTimer_->start(int(progressIntervalMs - progressClock.elapsed()));
+        return;
+    }
+    applyProgress(done, total);
+}
+
+void ProgrammingPage::showPendingProgress()
+{
+    if (pendingTotal > 0)
+        applyProgress(pendingDone, pendingTotal);
+}
+
+void ProgrammingPage::applyProgress(qint64 done, qint64 total)
+{
+    progressTimer_->stop();
+    progressClock.start();
+    // The bar counts in KiB when the size does not fit its int range.
+    const int shift = total > std::numeric_limits<int>::max() ? 10 : 0;
     ui->progressBar->setValue(static_cast<int>(done >> shift));
-    if (withText)
-        ui->progressBar->setFormat(tr("Progress: %1%").arg(percentText(done, total)));
+    ui->progressBar->setFormat(tr("Progress: %1%").arg(percentText(done, total)));
 }
 
 // ----------------------------------------------------------------- backup
@@ -418,7 +451,7 @@ void ProgrammingPage::onBackupSize(const quint8* data, int size)
         return; // something started while the dialog was open
     backupTotal = total;
     backupDone = 0;
-    setProgress(0, backupTotal, false);
+    startProgress(backupTotal);
     imageFile.setFileName(backupFileName);
     if (!imageFile.open(QIODevice::WriteOnly)) {
         ui->labelStatus->clear();
@@ -487,6 +520,9 @@ void ProgrammingPage::reset()
     backupTotal = 0;
     chunkTimer_->stop();
     waitTimer_->stop();
+    // A step still waiting to be shown is shown now.
+    if (progressTimer_->isActive())
+        applyProgress(pendingDone, pendingTotal);
 }
 
 void ProgrammingPage::failRun(QMessageBox::Icon icon, const QString& title, const QString& text)

@@ -3,6 +3,7 @@
 #include "programming/programmingprotocol.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QSharedPointer>
@@ -65,6 +66,9 @@ public:
     static constexpr int kFinishTimeoutMs = 300000;
     // Bound of the wait for each piece of a backup.
     static constexpr int kBackupReplyTimeoutMs = 30000;
+    // The progress bar and its text follow the transfer at most this often
+    // (the last step is always shown at once).
+    static constexpr int kProgressIntervalMs = 40;
 
     enum class Phase { Idle, VersionCheck, Starting, Sending, Installing };
 
@@ -90,6 +94,8 @@ public:
     void setChunkInterval(int ms) { chunkIntervalMs = ms; }
     void setFinishTimeout(int ms) { finishTimeoutMs = ms; }
     void setBackupReplyTimeout(int ms) { backupReplyTimeoutMs = ms; }
+    // Seam: 0 shows every step.
+    void setProgressInterval(int ms) { progressIntervalMs = ms; }
 
 Q_SIGNALS:
     void sendCmd(int cmd, QByteArray data);
@@ -110,6 +116,7 @@ private Q_SLOTS:
     void deviceDisconnected();
     void programmingTimeout();
     void onWaitTimeout();
+    void showPendingProgress();
 
 private:
     void reset();
@@ -117,7 +124,11 @@ private:
     void prepareImage();
     void sendChunk();
     void startFinishWait();
-    void setProgress(qint64 done, qint64 total, bool withText = true);
+    // A step of the transfer: bar value and "Progress: %1%" text.
+    void setProgress(qint64 done, qint64 total);
+    // The start of a transfer: range 0..total, value 0.
+    void startProgress(qint64 total);
+    void applyProgress(qint64 done, qint64 total);
     void onVersionReply(const quint8* data, int size);
     void onBackupSize(const quint8* data, int size);
     void onBackupData(const quint8* data, int size);
@@ -125,6 +136,10 @@ private:
     QSharedPointer<UI_ProgrammingPage> ui;
     QTimer* chunkTimer_;
     QTimer* waitTimer_;
+    QTimer* progressTimer_;
+    QElapsedTimer progressClock;
+    qint64 pendingDone = 0;
+    qint64 pendingTotal = 0;
     QFile imageFile;
     QString backupFileName;
     // The temporary image this run unpacked; only that file is ever deleted.
@@ -142,4 +157,5 @@ private:
     int chunkIntervalMs = kChunkIntervalMs;
     int finishTimeoutMs = kFinishTimeoutMs;
     int backupReplyTimeoutMs = kBackupReplyTimeoutMs;
+    int progressIntervalMs = kProgressIntervalMs;
 };

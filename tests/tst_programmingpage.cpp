@@ -318,6 +318,7 @@ void TestProgrammingPage::chunking()
     const QByteArray image = pattern(size);
     const QString path = work->file(QStringLiteral("image.bin"));
     QVERIFY(writeFile(path, image));
+    page->setProgressInterval(0);
     page->typeCombo()->setCurrentIndex(2);
     sent.clear();
     const QByteArray start = startRun(path);
