@@ -52,6 +52,7 @@ private Q_SLOTS:
     void emptyImageWaitsForDevice();
     void sequenceByteWraps();
     void progressText();
+    void progressStepsAreCoalesced();
     void resendsThenTimeout();
     void legacyTimesOutAtOnce();
     void refusals_data();
@@ -408,6 +409,35 @@ void TestProgrammingPage::progressText()
     reply(0x0100, QByteArray(1, '\1'));
     QCOMPARE(page->form()->progressBar->maximum(), 4096);
     QCOMPARE(page->form()->progressBar->format(), QStringLiteral("Progress: 25.00%"));
+}
+
+void TestProgrammingPage::progressStepsAreCoalesced()
+{
+    page->setProgressInterval(10000);
+    const QString path = work->file(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(path, pattern(4096)));
+    startRun(path);
+    reply(0x0100, QByteArray(1, '\1'));
+    QProgressBar* bar = page->form()->progressBar;
+    QCOMPARE(bar->value(), 1024); // the first step shows at once
+    reply(0x0101, QByteArray(1, '\1'));
+    reply(0x0101, QByteArray(1, '\1'));
+    QCOMPARE(bar->value(), 1024); // later steps wait for the interval ...
+    QCOMPARE(page->chunkSender().bytesDone(), qint64(3072));
+    reply(0x0101, QByteArray(1, '\1'));
+    QCOMPARE(bar->value(), 4096); // ... but the last one does not
+    QCOMPARE(bar->format(), QStringLiteral("Progress: 100.00%"));
+
+    // A step held back is shown when the interval is over.
+    page->setProgressInterval(50);
+    sent.clear();
+    QCOMPARE(startRun(path), QByteArray::fromHex("0000001000"));
+    reply(0x0100, QByteArray(1, '\1'));
+    reply(0x0101, QByteArray(1, '\1'));
+    QCOMPARE(bar->value(), 1024);
+    QTRY_COMPARE(bar->value(), 2048);
+    QCOMPARE(bar->format(), QStringLiteral("Progress: 50.00%"));
+    sent.clear();
 }
 
 void TestProgrammingPage::resendsThenTimeout()
