@@ -1,19 +1,101 @@
 #pragma once
 
+#include "programming/programmingprotocol.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QSharedPointer>
+#include <QString>
 #include <QWidget>
 
 class QComboBox;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QVBoxLayout;
 
+// Form of the programming page, built in code.
+class UI_ProgrammingPage
+{
+public:
+    QVBoxLayout* verticalLayout = nullptr;
+    QHBoxLayout* typeLayout = nullptr;
+    QLabel* labelType = nullptr;
+    QComboBox* comboType = nullptr;
+    QPushButton* btnBackup = nullptr;
+    QHBoxLayout* versionLayout = nullptr;
+    QLabel* labelVersionTitle = nullptr;
+    QLabel* labelVersion = nullptr;
+    QPushButton* btnRead = nullptr;
+    QHBoxLayout* fileLayout = nullptr;
+    QLabel* labelFile = nullptr;
+    QLineEdit* leFile = nullptr;
+    QPushButton* btnChoose = nullptr;
+    QPushButton* btnProgramming = nullptr;
+    QHBoxLayout* progressLayout = nullptr;
+    QLabel* labelProgress = nullptr;
+    QProgressBar* progressBar = nullptr;
+    QLabel* labelStatus = nullptr;
+
+    void setupUi(QWidget* page);
+    // Re-applies the texts; the type combo is refilled in the same order and
+    // its index kept.
+    void retranslateUi(QWidget* page);
+};
+
+// Writes a program image into the connected device, reads the device's
+// version per programming type and fetches a backup of the device's program.
+//
+// A run: version check (0x0001, type 1) -> start (0x0100) -> chunks of 1024
+// bytes (0x0101), each acknowledged before the next goes out, resent every
+// chunk interval up to three times in current mode -> 0x0102 installing ->
+// 0x0103 finished. Devices below version 1.2.3 get legacy chunks without the
+// sequence byte and no resends.
 class ProgrammingPage : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int kChunkIntervalMs = 10000;
+    // Bound of the wait for 0x0102 after the last chunk and again for 0x0103
+    // after 0x0102.
+    static constexpr int kFinishTimeoutMs = 300000;
+    // Bound of the wait for each piece of a backup.
+    static constexpr int kBackupReplyTimeoutMs = 30000;
+    // The progress bar and its text follow the transfer at most this often
+    // (the last step is always shown at once).
+    static constexpr int kProgressIntervalMs = 40;
+
+    enum class Phase { Idle, VersionCheck, Starting, Sending, Installing };
+
     explicit ProgrammingPage(QWidget* parent = nullptr);
+    ~ProgrammingPage() override;
 
     // Offers the additional programming type "root" (at most once).
     void addRootProgType();
-    QComboBox* typeCombo() const { return comboType; }
+
+    // Access for tests and tools.
+    UI_ProgrammingPage* form() const { return ui.data(); }
+    QComboBox* typeCombo() const;
+    QTimer* chunkTimer() const { return chunkTimer_; }
+    QTimer* waitTimer() const { return waitTimer_; }
+    bool isRunning() const { return running; }
+    bool isBackupRunning() const { return backupReceiving; }
+    Phase phase() const { return phase_; }
+    bool isLegacyTransfer() const { return sender.legacy(); }
+    const ProgProtocol::ChunkSender& chunkSender() const { return sender; }
+    QString statusText() const;
+    // Seams: the chunk interval (10 s), the bound after the last chunk
+    // (5 min) and the bound per backup piece (30 s).
+    void setChunkInterval(int ms) { chunkIntervalMs = ms; }
+    void setFinishTimeout(int ms) { finishTimeoutMs = ms; }
+    void setBackupReplyTimeout(int ms) { backupReplyTimeoutMs = ms; }
+    // Seam: 0 shows every step.
+    void setProgressInterval(int ms) { progressIntervalMs = ms; }
 
 Q_SIGNALS:
     void sendCmd(int cmd, QByteArray data);
@@ -22,6 +104,58 @@ public Q_SLOTS:
     void handleRespond(int cmd, const quint8* data, int size);
     void handleError();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
+private Q_SLOTS:
+    void chooseProgrammingFile();
+    void programmingSlot();
+    void readVersionSlot();
+    void backupSlot();
+    void progTypeChanged(int index);
+    void deviceDisconnected();
+    void programmingTimeout();
+    void onWaitTimeout();
+    void showPendingProgress();
+
 private:
-    QComboBox* comboType;
+    void reset();
+    void failRun(QMessageBox::Icon icon, const QString& title, const QString& text);
+    void prepareImage();
+    void sendChunk();
+    void startFinishWait();
+    // A step of the transfer: bar value and "Progress: %1%" text.
+    void setProgress(qint64 done, qint64 total);
+    // The start of a transfer: range 0..total, value 0.
+    void startProgress(qint64 total);
+    void applyProgress(qint64 done, qint64 total);
+    void onVersionReply(const quint8* data, int size);
+    void onBackupSize(const quint8* data, int size);
+    void onBackupData(const quint8* data, int size);
+
+    QSharedPointer<UI_ProgrammingPage> ui;
+    QTimer* chunkTimer_;
+    QTimer* waitTimer_;
+    QTimer* progressTimer_;
+    QElapsedTimer progressClock;
+    qint64 pendingDone = 0;
+    qint64 pendingTotal = 0;
+    QFile imageFile;
+    QString backupFileName;
+    // The temporary image this run unpacked; only that file is ever deleted.
+    QString ownedTempImage;
+    ProgProtocol::ChunkSender sender;
+    Phase phase_ = Phase::Idle;
+    bool retranslating = false;
+    bool running = false;
+    bool backupReceiving = false;
+    qint64 backupDone = 0;
+    qint64 backupTotal = 0;
+    // Changes with every reset, so that code after an emitted command can
+    // tell whether the run ended meanwhile (a send error ends it at once).
+    quint64 generation = 0;
+    int chunkIntervalMs = kChunkIntervalMs;
+    int finishTimeoutMs = kFinishTimeoutMs;
+    int backupReplyTimeoutMs = kBackupReplyTimeoutMs;
+    int progressIntervalMs = kProgressIntervalMs;
 };
