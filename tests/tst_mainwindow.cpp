@@ -424,7 +424,7 @@ void TestMainWindow::languageSwitchAtRunTime()
     QVERIFY(w.form()->actionChinese->isChecked());
     QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("连接"));
     QCOMPARE(w.form()->labelStatus->text(), QStringLiteral("<font color=#FF0000>未连接设备"));
-    QCOMPARE(w.form()->listWidget->item(0)->text(), QStringLiteral("程序烧写"));
+    QCOMPARE(w.form()->listWidget->item(0)->text(), QStringLiteral("程序烧录"));
     QCOMPARE(w.form()->menuHelp->title(), QStringLiteral("帮助"));
     QCOMPARE(w.windowTitle(), QStringLiteral("Fieldmate"));
     // Pages follow on the language-change event.
