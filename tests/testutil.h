@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
+#include <memory>
 
 // Answers and records every message box while it lives. A box is answered
 // with the next scripted answer, or else with its own "Sure"/default button,
@@ -47,6 +48,23 @@ private:
     MsgBox::Interceptor previous_;
     QList<Box> boxes_;
     QList<MsgBox::Answer> answers_;
+};
+
+// Base of test classes in which every test function runs with a
+// BoxRecorder (`boxes`) and fails when a box came up that it did not take.
+class BoxCheckedTest : public QObject
+{
+    Q_OBJECT
+protected:
+    std::unique_ptr<BoxRecorder> boxes;
+
+protected Q_SLOTS:
+    void init() { boxes = std::make_unique<BoxRecorder>(); }
+    void cleanup()
+    {
+        boxes->checkNoneLeft();
+        boxes.reset();
+    }
 };
 
 // Makes a fresh temporary folder the working directory while it lives.

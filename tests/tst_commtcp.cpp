@@ -33,17 +33,10 @@ struct Responses
 
 } // namespace
 
-class TestCommTcp : public QObject
+class TestCommTcp : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { boxes = new BoxRecorder; }
-    void cleanup()
-    {
-        boxes->checkNoneLeft();
-        delete boxes;
-    }
-
     void sendWhileUnconnected();
     void sendWritesExactFrame();
     void oversizePayloadRefused();
@@ -59,9 +52,6 @@ private Q_SLOTS:
     void workerThreadNeverShowsBoxes();
     void devsimFaultyLinkStillDelivers_data();
     void devsimFaultyLinkStillDelivers();
-
-private:
-    BoxRecorder* boxes = nullptr;
 };
 
 void TestCommTcp::sendWhileUnconnected()

@@ -25,17 +25,10 @@ void reply(PageRoot& page, int cmd, const QByteArray& bytes)
 
 } // namespace
 
-class TestConsole : public QObject
+class TestConsole : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { boxes = new BoxRecorder; }
-    void cleanup()
-    {
-        boxes->checkNoneLeft();
-        delete boxes;
-    }
-
     void form();
     void sendLines_data();
     void sendLines();
@@ -43,9 +36,6 @@ private Q_SLOTS:
     void returnResendsLine();
     void replies();
     void roundTripThroughDevsim();
-
-private:
-    BoxRecorder* boxes = nullptr;
 };
 
 void TestConsole::form()

@@ -87,13 +87,10 @@ void appendText(DisplayLogPage& page, const QByteArray& text)
 
 } // namespace
 
-class TestDisplayLogPage : public QObject
+class TestDisplayLogPage : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void formAtStart();
     void listEdgeCases_data();
     void listEdgeCases();
@@ -111,21 +108,7 @@ private Q_SLOTS:
     void burstAppendedInSteps();
     void textKinds();
     void retranslation();
-
-private:
-    std::unique_ptr<BoxRecorder> boxes;
 };
-
-void TestDisplayLogPage::init()
-{
-    boxes = std::make_unique<BoxRecorder>();
-}
-
-void TestDisplayLogPage::cleanup()
-{
-    boxes->checkNoneLeft();
-    boxes.reset();
-}
 
 void TestDisplayLogPage::formAtStart()
 {

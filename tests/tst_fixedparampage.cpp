@@ -131,13 +131,10 @@ const QString kQuestion = QStringLiteral(
 
 } // namespace
 
-class TestFixedParamPage : public QObject
+class TestFixedParamPage : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void initialForm();
     void resetAndAdd();
     void macAutoFormat();
@@ -164,22 +161,7 @@ private Q_SLOTS:
     void backupNothingAndCancels();
     void backupFailureIsReported();
     void loadMissingFileAndForeignValues();
-
-private:
-    BoxRecorder* boxes = nullptr;
 };
-
-void TestFixedParamPage::init()
-{
-    boxes = new BoxRecorder;
-}
-
-void TestFixedParamPage::cleanup()
-{
-    boxes->checkNoneLeft();
-    delete boxes;
-    boxes = nullptr;
-}
 
 void TestFixedParamPage::initialForm()
 {

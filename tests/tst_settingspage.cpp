@@ -127,13 +127,17 @@ int openMessageBoxes()
 
 } // namespace
 
-class TestSettingsPage : public QObject
+class TestSettingsPage : public BoxCheckedTest
 {
     Q_OBJECT
-private Q_SLOTS:
-    void init();
-    void cleanup();
+protected Q_SLOTS:
+    void cleanup()
+    {
+        BoxCheckedTest::cleanup();
+        QCOMPARE(openMessageBoxes(), 0); // no box left behind
+    }
 
+private Q_SLOTS:
     void initialForm();
     void validators();
     void checkBoxEnablesItsField();
@@ -163,23 +167,7 @@ private Q_SLOTS:
     void pageDestroyedWhileBoxRuns();
     void boxDestroyedElsewhereWhileItRuns();
     void wiredByTheMainWindow();
-
-private:
-    BoxRecorder* boxes = nullptr;
 };
-
-void TestSettingsPage::init()
-{
-    boxes = new BoxRecorder;
-}
-
-void TestSettingsPage::cleanup()
-{
-    boxes->checkNoneLeft();
-    delete boxes;
-    boxes = nullptr;
-    QCOMPARE(openMessageBoxes(), 0);
-}
 
 void TestSettingsPage::initialForm()
 {

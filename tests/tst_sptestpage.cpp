@@ -127,13 +127,10 @@ public:
 
 } // namespace
 
-class TestSPTestPage : public QObject
+class TestSPTestPage : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void formAtStart();
     void settingsRecordBytes();
     void openAndClose();
@@ -153,21 +150,7 @@ private Q_SLOTS:
     void sendTypeFollowsRadio();
     void clearEmptiesRecord();
     void retranslationKeepsSelection();
-
-private:
-    std::unique_ptr<BoxRecorder> boxes;
 };
-
-void TestSPTestPage::init()
-{
-    boxes = std::make_unique<BoxRecorder>();
-}
-
-void TestSPTestPage::cleanup()
-{
-    boxes->checkNoneLeft();
-    boxes.reset();
-}
 
 void TestSPTestPage::formAtStart()
 {
