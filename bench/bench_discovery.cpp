@@ -4,6 +4,7 @@
 // meanwhile; then the CPU time of parsing and listing alone, replayed
 // without sockets. Needs root (namespaces, packet capture). Run:
 //   sudo bench_discovery [devices]
+#include "bench/benchutil.h"
 #include "discovery/devsereachpage.h"
 #include "discovery/discoveryproto.h"
 #include "tests/netnslab.h"
@@ -18,25 +19,6 @@
 #include <ctime>
 
 namespace {
-
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -73,30 +55,30 @@ int main(int argc, char** argv)
     page.resize(1000, 700);
     page.show();
     QComboBox* combo = page.form()->comboBoxIntf;
-    if (!waitUntil([&] { return combo->findText(lab.hostIf) >= 0; }, 5000))
+    if (!bench::waitUntil([&] { return combo->findText(lab.hostIf) >= 0; }, 5000))
         return 1;
     combo->setCurrentText(lab.hostIf);
     QTreeWidget* tree = page.form()->treeWidget;
 
     for (int round = 1; round <= 3; ++round) {
         QElapsedTimer wall;
-        const double cpu0 = threadCpuMs();
+        const double cpu0 = bench::threadCpuSeconds() * 1e3;
         wall.start();
         page.form()->btnRefresh->click();
-        if (!waitUntil([&] { return tree->topLevelItemCount() >= devices; }, 30000)) {
+        if (!bench::waitUntil([&] { return tree->topLevelItemCount() >= devices; }, 30000)) {
             std::fprintf(stderr, "only %d of %d devices listed\n", tree->topLevelItemCount(), devices);
             return 1;
         }
         const qint64 listedMs = wall.elapsed();
-        const double cpu = threadCpuMs() - cpu0;
+        const double cpu = bench::threadCpuSeconds() * 1e3 - cpu0;
         std::printf("search %d: %d devices listed %lld ms after Refresh; GUI thread CPU %.1f ms\n",
                     round, devices, static_cast<long long>(listedMs), cpu);
         std::fflush(stdout);
-        waitUntil([&] { return page.passesLeft() == 0; }, 10000);
+        bench::waitUntil([&] { return page.passesLeft() == 0; }, 10000);
         // Let the later passes' answers come in before the next round.
         QElapsedTimer settle;
         settle.start();
-        waitUntil([&] { return settle.elapsed() > 1500; }, 3000);
+        bench::waitUntil([&] { return settle.elapsed() > 1500; }, 3000);
         if (tree->topLevelItemCount() != devices)
             std::printf("  rows after the search: %d (expected %d)\n", tree->topLevelItemCount(),
                         devices);
@@ -118,13 +100,13 @@ int main(int argc, char** argv)
         DevSereachPage fresh;
         fresh.resize(1000, 700);
         fresh.show();
-        const double cpu0 = threadCpuMs();
+        const double cpu0 = bench::threadCpuSeconds() * 1e3;
         for (const auto& d : datagrams)
             fresh.processDatagram(d.first, d.second);
         for (const QByteArray& json : infos)
             fresh.onCommLinkNetworkInfo(json);
         QCoreApplication::processEvents(); // layout and painting of the rows
-        const double cpu = threadCpuMs() - cpu0;
+        const double cpu = bench::threadCpuSeconds() * 1e3 - cpu0;
         std::printf("replay %d: %d UDP replies + %d link answers parsed and listed (%d rows): "
                     "GUI thread CPU %.1f ms\n",
                     round, devices, devices, fresh.form()->treeWidget->topLevelItemCount(), cpu);

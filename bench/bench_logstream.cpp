@@ -8,6 +8,7 @@
 // what the view alone can take.
 //
 // Run: bench_logstream [seconds] [lines-per-frame ...]  (default 10 s, 1 and 20)
+#include "bench/benchutil.h"
 #include "comm/commtcp.h"
 #include "pages/displaylogpage.h"
 
@@ -36,27 +37,6 @@ struct Figures
     double guiCpuSeconds = 0;
 };
 
-// CPU time the calling thread has used so far.
-double threadCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 bool run(int seconds, int linesPerFrame, Figures& out)
 {
     QProcess devsim;
@@ -70,7 +50,7 @@ bool run(int seconds, int linesPerFrame, Figures& out)
     quint16 port = 0;
     static const QRegularExpression listening(QStringLiteral("listening on \\S+:(\\d+)"));
     QByteArray banner;
-    if (!waitUntil(
+    if (!bench::waitUntil(
             [&] {
                 banner += devsim.readAllStandardOutput();
                 const auto m = listening.match(QString::fromUtf8(banner));
@@ -102,7 +82,7 @@ bool run(int seconds, int linesPerFrame, Figures& out)
     bool ok = link.isConnected();
     if (ok) {
         page.form()->Refresh->click();
-        ok = waitUntil([&] { return page.form()->comboBoxLogType->count() > 0; }, 5000);
+        ok = bench::waitUntil([&] { return page.form()->comboBoxLogType->count() > 0; }, 5000);
     }
     if (ok) {
         // The lateness probe.
@@ -122,7 +102,7 @@ bool run(int seconds, int linesPerFrame, Figures& out)
         page.form()->btnOpen->click();
         QElapsedTimer clock;
         clock.start();
-        const double cpuBefore = threadCpuSeconds();
+        const double cpuBefore = bench::threadCpuSeconds();
         sinceLast.start();
         probe.start();
         QEventLoop loop;
@@ -132,7 +112,7 @@ bool run(int seconds, int linesPerFrame, Figures& out)
         page.flushLogText();
         counting = false;
         out.seconds = clock.elapsed() / 1000.0;
-        out.guiCpuSeconds = threadCpuSeconds() - cpuBefore;
+        out.guiCpuSeconds = bench::threadCpuSeconds() - cpuBefore;
         out.shownParagraphs = page.appendedParagraphs() - shownBefore;
         out.droppedParagraphs = page.droppedParagraphs() - droppedBefore;
         page.form()->btnOpen->click(); // close
@@ -177,7 +157,7 @@ bool runViewOnly(int seconds, Figures& out)
     });
     QElapsedTimer clock;
     clock.start();
-    const double cpuBefore = threadCpuSeconds();
+    const double cpuBefore = bench::threadCpuSeconds();
     sinceLast.start();
     probe.start();
     feeder.start();
@@ -187,7 +167,7 @@ bool runViewOnly(int seconds, Figures& out)
     feeder.stop();
     probe.stop();
     out.seconds = clock.elapsed() / 1000.0;
-    out.guiCpuSeconds = threadCpuSeconds() - cpuBefore;
+    out.guiCpuSeconds = bench::threadCpuSeconds() - cpuBefore;
     out.shownParagraphs = page.appendedParagraphs();
     out.droppedParagraphs = page.droppedParagraphs();
     out.frames = fed;
