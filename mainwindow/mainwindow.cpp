@@ -176,6 +176,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(&commTcp, &CommTcp::gotProgRespond, programmingPage, &ProgrammingPage::handleRespond);
     connect(&commTcp, &CommTcp::disconnected, programmingPage, &ProgrammingPage::handleError);
     connect(&commTcp, &CommTcp::sendError, programmingPage, &ProgrammingPage::handleError);
+    connect(&commTcp, &CommTcp::notConnected, programmingPage,
+            &ProgrammingPage::linkNotConnected);
     connect(&commTcp, &CommTcp::gotSettingsRespond, settingsPage, &SettingsPage::handleRespond);
     connect(&commTcp, &CommTcp::gotLogRespond, displayLogPage, &DisplayLogPage::handleRespond);
     connect(&commTcp, &CommTcp::gotSPTestRespond, spTestPage, &SPTestPage::handleRespond);

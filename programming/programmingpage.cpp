@@ -249,6 +249,12 @@ void ProgrammingPage::handleError()
     }
 }
 
+void ProgrammingPage::linkNotConnected()
+{
+    if (running && phase_ == Phase::VersionCheck)
+        reset();
+}
+
 // -------------------------------------------------------------- responses
 
 void ProgrammingPage::handleRespond(int cmd, const quint8* data, int size)

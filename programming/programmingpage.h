@@ -103,6 +103,10 @@ Q_SIGNALS:
 public Q_SLOTS:
     void handleRespond(int cmd, const quint8* data, int size);
     void handleError();
+    // The link refused a send because no device is connected (and has said
+    // so): a run still waiting for its version check ends quietly, so that a
+    // version read after connecting cannot start it unasked.
+    void linkNotConnected();
 
 protected:
     void changeEvent(QEvent* event) override;

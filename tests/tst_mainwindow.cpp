@@ -7,6 +7,7 @@
 #include "mainwindow/mainwindow.h"
 #include "pages/pageroot.h"
 #include "programming/programmingpage.h"
+#include <QProgressBar>
 #include "testutil.h"
 
 #include <QAction>
@@ -99,6 +100,7 @@ private Q_SLOTS:
     void languageSwitchAtRunTime();
     void rebootQuestion();
     void rebootedDeviceComesBack();
+    void programmingWhileUnconnectedLeavesNoRun();
     void fontDialogCancelStillStores();
     void aboutBox();
 
@@ -499,6 +501,28 @@ void TestMainWindow::rebootedDeviceComesBack()
     QVERIFY(devsim.waitForLog(QStringLiteral("up again")));
     w.form()->btnConnect->click();
     QVERIFY(w.isConnected());
+}
+
+void TestMainWindow::programmingWhileUnconnectedLeavesNoRun()
+{
+    DevsimProcess devsim;
+    QVERIFY(devsim.start());
+    MainWindow w;
+    ProgrammingPage* page = w.progPage();
+    page->form()->leFile->setText(work->file(QStringLiteral("image.bin")));
+    page->form()->btnProgramming->click();
+    QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
+    QVERIFY(!page->isRunning());
+
+    // Connecting and reading the version must not start a programming run.
+    w.commLink()->setPort(devsim.port());
+    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
+    w.form()->btnConnect->click();
+    QVERIFY(w.isConnected());
+    page->form()->btnRead->click();
+    QTRY_VERIFY(!page->form()->labelVersion->text().isEmpty());
+    QVERIFY(!page->isRunning());
+    QVERIFY(!devsim.log().contains(QStringLiteral("<- 0x0100")));
 }
 
 void TestMainWindow::fontDialogCancelStillStores()
