@@ -10,8 +10,7 @@
 #include <QTranslator>
 
 // Hands a reply to a page the way the link does.
-template <class Page>
-void respond(Page& page, int cmd, const QByteArray& payload)
+template <class Page> void respond(Page& page, int cmd, const QByteArray& payload)
 {
     page.handleRespond(cmd, reinterpret_cast<const quint8*>(payload.constData()), payload.size());
 }
@@ -31,8 +30,7 @@ inline bool startDevsim(DevsimProcess& sim, CommTcp& link, const QStringList& op
 }
 
 // A page wired to its own link as the main window wires them.
-template <class Page>
-struct LinkedPage
+template <class Page> struct LinkedPage
 {
     using Reply = void (CommTcp::*)(int, const quint8*, int);
 
@@ -74,7 +72,22 @@ struct FileAnswer
         });
     }
     ~FileAnswer() { Dialogs::setFileInterceptor(previous); }
+
+    // A request as "Open|caption|filter|directory" (or "Save|...").
+    QString request(int i) const
+    {
+        const Dialogs::FileRequest& r = requests.value(i);
+        return QStringList{r.mode == Dialogs::FileMode::Open ? "Open" : "Save", r.caption, r.filter,
+                           r.directory}
+            .join(QLatin1Char('|'));
+    }
 };
+
+// Where file dialogs start unless told otherwise.
+inline QString appDir()
+{
+    return QCoreApplication::applicationDirPath();
+}
 
 // Wraps every text of one context in "<" and ">", to see which texts a
 // language change re-applies.

@@ -31,10 +31,10 @@ BoxRecorder::Box BoxRecorder::take()
     return boxes_.takeFirst();
 }
 
-QString BoxRecorder::waitForText(int timeoutMs)
+BoxRecorder::Box BoxRecorder::waitForBox(int timeoutMs)
 {
     waitFor([this] { return !boxes_.isEmpty(); }, timeoutMs);
-    return takeText();
+    return take();
 }
 
 bool BoxRecorder::checkNoneLeft()
@@ -56,9 +56,8 @@ bool BoxRecorder::checkNoneLeft()
 BoxHook::BoxHook(Handler handler)
 {
     next_ = MsgBox::setInterceptor(nullptr);
-    MsgBox::setInterceptor([this, handler](const MsgBox::Request& request) {
-        return handler(request, next_);
-    });
+    MsgBox::setInterceptor(
+        [this, handler](const MsgBox::Request& request) { return handler(request, next_); });
 }
 
 BoxHook::~BoxHook()

@@ -43,8 +43,9 @@ public:
     // Removes and returns the oldest box (an empty Box when there is none).
     Box take();
     QString takeText() { return take().text; }
-    // Waits for a box and takes its text (empty when none came in time).
-    QString waitForText(int timeoutMs = 5000);
+    // Waits for a box and takes it (an empty Box when none came in time).
+    Box waitForBox(int timeoutMs = 5000);
+    QString waitForText(int timeoutMs = 5000) { return waitForBox(timeoutMs).text; }
     void clear() { boxes_.clear(); }
     // Fails the running test when boxes were shown that it did not take.
     bool checkNoneLeft();
@@ -78,8 +79,8 @@ protected Q_SLOTS:
 class BoxHook
 {
 public:
-    using Handler =
-        std::function<MsgBox::Answer(const MsgBox::Request& request, const MsgBox::Interceptor& next)>;
+    using Handler = std::function<MsgBox::Answer(const MsgBox::Request& request,
+                                                 const MsgBox::Interceptor& next)>;
     explicit BoxHook(Handler handler);
     ~BoxHook();
 

@@ -295,7 +295,8 @@ private Q_SLOTS:
         page.setInterfaceSource([] { return QList<NetIf>{fakeIf("ppp0", 0x37)}; });
         page.onTimerIntfTimeout();
         page.form()->btnRefresh->click();
-        QCOMPARE(boxes->take().summary(), QString("[Search device] Network interface is not accessible!"));
+        QCOMPARE(boxes->take().summary(),
+                 QString("[Search device] Network interface is not accessible!"));
         QCOMPARE(page.passesLeft(), 0);
     }
 
@@ -307,7 +308,8 @@ private Q_SLOTS:
             QSKIP("needs a private network namespace (root)");
         DevSereachPage page;
         page.setPassInterval(50);
-        page.setInterfaceSource([] { return QList<NetIf>{fakeIf("lo", 0x27, "00:00:00:00:00:00")}; });
+        page.setInterfaceSource(
+            [] { return QList<NetIf>{fakeIf("lo", 0x27, "00:00:00:00:00:00")}; });
         page.onTimerIntfTimeout();
         page.processDatagram(kRtu, kRtuAddress);
         QCOMPARE(tree(page)->topLevelItemCount(), 1);

@@ -21,7 +21,9 @@ struct Rig : LinkedPage<DisplayLogPage>
     Rig() : LinkedPage(&CommTcp::gotLogRespond)
     {
         QObject::connect(&page, &DisplayLogPage::sendCmd, &page,
-                         [this](int cmd, const QByteArray& data) { sent.append({cmd, data}); });
+                         [this](int cmd, const QByteArray& data) {
+                             sent.append({cmd, data});
+                         });
     }
 
     QComboBox* combo() const { return page.form()->comboBoxLogType; }
@@ -78,7 +80,6 @@ private Q_SLOTS:
     void retranslation();
 };
 
-
 void TestDisplayLogPage::listEdgeCases_data()
 {
     QTest::addColumn<QStringList>("options");
@@ -124,8 +125,7 @@ void TestDisplayLogPage::emptyListKeepsEntries()
     QVERIFY(rig.start({"log-files="}));
     rig.combo()->addItem(QStringLiteral("kept.log"));
     rig.page.form()->Refresh->click();
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    const BoxRecorder::Box box = boxes->take();
+    const BoxRecorder::Box box = boxes->waitForBox();
     QCOMPARE(box.summary(), QStringLiteral("[Information] No log file is accessible!"));
     QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
     QCOMPARE(rig.combo()->count(), 1);
@@ -189,8 +189,7 @@ void TestDisplayLogPage::openFailures()
     QVERIFY(rig.start(options));
     rig.combo()->addItem(name);
     rig.openButton()->click();
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    const BoxRecorder::Box box = boxes->take();
+    const BoxRecorder::Box box = boxes->waitForBox();
     QCOMPARE(box.summary(), QStringLiteral("[Information] Open log file failed!"));
     QVERIFY(!rig.page.isLogOpen());
     QCOMPARE(rig.openButton()->text(), QStringLiteral("Open"));
@@ -217,8 +216,7 @@ void TestDisplayLogPage::responseAfterClose()
         QVERIFY(waitFor([&] { return rig.page.isLogOpen(); }));
         QCOMPARE(rig.openButton()->text(), QStringLiteral("Close"));
     } else {
-        QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-        QCOMPARE(boxes->takeText(), QStringLiteral("Open log file failed!"));
+        QCOMPARE(boxes->waitForText(), QStringLiteral("Open log file failed!"));
         QVERIFY(!rig.page.isLogOpen());
     }
 }

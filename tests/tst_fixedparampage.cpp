@@ -155,13 +155,15 @@ void TestFixedParamPage::readFromDevice_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<Params>("rows");
-    QTest::newRow("the device's parameters, sorted")
-        << "" << Params{{"devserial", "FG231100001"}, {"ethaddr", "00:1E:C0:00:00:01"},
-                        {"hwver", "B2"}, {"mfgdate", "2023-11-08"}, {"name", "FM-GW200"}};
+    QTest::newRow("the device's parameters, sorted") << ""
+                                                     << Params{{"devserial", "FG231100001"},
+                                                               {"ethaddr", "00:1E:C0:00:00:01"},
+                                                               {"hwver", "B2"},
+                                                               {"mfgdate", "2023-11-08"},
+                                                               {"name", "FM-GW200"}};
     QTest::newRow("members that are not strings read as empty")
-        << "fixed-read=mixed"
-        << Params{{"count", ""}, {"dhcp", ""}, {"gateway", ""},
-                  {"name", "FM-GW200"}, {"net", ""}, {"ports", ""}};
+        << "fixed-read=mixed" << Params{{"count", ""},        {"dhcp", ""}, {"gateway", ""},
+                                        {"name", "FM-GW200"}, {"net", ""},  {"ports", ""}};
     QTest::newRow("a twelve-digit MAC is formatted")
         << R"(fixed-params={"ethaddr":"001a2b3c4d5e","x":"abcdefabcdef"})"
         << Params{{"ethaddr", "00:1a:2b:3c:4d:5e"}, {"x", "abcdefabcdef"}};
@@ -174,8 +176,7 @@ void TestFixedParamPage::readFromDevice()
     Rig rig;
     QVERIFY(rig.start(option.isEmpty() ? QStringList() : QStringList{option}));
     QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
+    const BoxRecorder::Box box = boxes->waitForBox();
     QCOMPARE(box.summary(), QStringLiteral("[Information] Read data finished!"));
     QCOMPARE(box.parent, static_cast<QWidget*>(&rig.page));
     QCOMPARE(tableRows(rig.page), rows);
@@ -198,8 +199,7 @@ void TestFixedParamPage::readMalformed()
     QVERIFY(rig.start({QStringLiteral("fixed-read=") + fault}));
     rig.page.resetFixedParam();
     QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
+    const BoxRecorder::Box box = boxes->waitForBox();
     QCOMPARE(box.summary(), QStringLiteral("[Warning] Read data failed!"));
     QCOMPARE(box.icon, QMessageBox::Warning);
     QCOMPARE(box.parent, static_cast<QWidget*>(&rig.page));
@@ -246,8 +246,7 @@ void TestFixedParamPage::writeToDevice()
     table->item(1, 1)->setText(QStringLiteral("FG2311-0815"));
     table->item(2, 1)->setText(QStringLiteral("0a1B2c3D4e5F"));
     QTest::mouseClick(rig.page.form()->btnWrite, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
+    const BoxRecorder::Box box = boxes->waitForBox();
     QCOMPARE(box.summary(), QStringLiteral("[Information] Operation success!"));
     QCOMPARE(box.icon, QMessageBox::Warning);
     QVERIFY(rig.sim.log().contains(QStringLiteral(
@@ -305,8 +304,8 @@ void TestFixedParamPage::writeChecks()
         QCOMPARE(shown.summary(), QStringLiteral("[Warning] ") + box);
         QCOMPARE(shown.icon, QMessageBox::Warning);
         QCOMPARE(shown.parent, static_cast<QWidget*>(&page));
-        QCOMPARE(shown.buttons, box == kQuestion ? (QStringList{"Yes", "No"})
-                                                 : QStringList{MsgBox::sureText()});
+        QCOMPARE(shown.buttons,
+                 box == kQuestion ? (QStringList{"Yes", "No"}) : QStringList{MsgBox::sureText()});
     }
     QCOMPARE(spy.count(), sent.isEmpty() ? 0 : 1);
     if (!sent.isEmpty()) {
@@ -344,8 +343,7 @@ void TestFixedParamPage::writeRefusedByDevice()
     QVERIFY(rig.start({option}));
     setRows(rig.page, {{"name", "GW"}});
     QTest::mouseClick(rig.page.form()->btnWrite, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
+    const BoxRecorder::Box box = boxes->waitForBox();
     QCOMPARE(box.summary(), QStringLiteral("[Warning] Operation failed!"));
     QCOMPARE(box.parent, static_cast<QWidget*>(nullptr));
 
@@ -386,11 +384,9 @@ void TestFixedParamPage::backupAndLoadRoundTrip()
                    {"", "skipped too"}});
     QTest::mouseClick(page.form()->btnBackup, Qt::LeftButton);
     QCOMPARE(files.requests.size(), 1);
-    QCOMPARE(files.requests.at(0).mode, Dialogs::FileMode::Save);
-    QCOMPARE(files.requests.at(0).caption, QStringLiteral("Save fixed parameter file"));
-    QCOMPARE(files.requests.at(0).filter, QStringLiteral("(*.ini)"));
-    QCOMPARE(files.requests.at(0).directory, QCoreApplication::applicationDirPath());
-    QCOMPARE(boxes->take().summary(), QStringLiteral("[Information] Save fixed parameter success!"));
+    QCOMPARE(files.request(0), "Save|Save fixed parameter file|(*.ini)|" + appDir());
+    QCOMPARE(boxes->take().summary(),
+             QStringLiteral("[Information] Save fixed parameter success!"));
 
     const QByteArray text = ProgTest::readFile(files.path);
     QVERIFY2(text.startsWith("[fixed_param]"), text.constData());
@@ -401,9 +397,7 @@ void TestFixedParamPage::backupAndLoadRoundTrip()
     setRows(other, {{"replaced", "by load"}});
     QTest::mouseClick(other.form()->btnLoad, Qt::LeftButton);
     QCOMPARE(files.requests.size(), 2);
-    QCOMPARE(files.requests.at(1).mode, Dialogs::FileMode::Open);
-    QCOMPARE(files.requests.at(1).caption, QStringLiteral("Choose fixed parameter file"));
-    QCOMPARE(files.requests.at(1).filter, QStringLiteral("(*.ini)"));
+    QCOMPARE(files.request(1), "Open|Choose fixed parameter file|(*.ini)|" + appDir());
     QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
     // Keys come back in the order the settings store lists them (sorted).
     QCOMPARE(tableRows(other), (Params{{"devserial", "FG2311-0815"},
@@ -417,8 +411,9 @@ void TestFixedParamPage::backupMergesIntoExistingFile()
 {
     TempWorkDir dir;
     FileAnswer files(dir.file(QStringLiteral("merge.ini")));
-    QVERIFY(ProgTest::writeFile(files.path, "[General]\nlanguage=zh\n\n[fixed_param]\nname=old name\nextra=kept\n\n"
-                          "[other]\nkey=value\n"));
+    QVERIFY(ProgTest::writeFile(
+        files.path, "[General]\nlanguage=zh\n\n[fixed_param]\nname=old name\nextra=kept\n\n"
+                    "[other]\nkey=value\n"));
     FixedParamPage page;
     setRows(page, {{"name", "new name"}, {"devserial", "S2"}});
     page.backupFixedParam();
@@ -428,11 +423,13 @@ void TestFixedParamPage::backupMergesIntoExistingFile()
     QCOMPARE(check.value(QStringLiteral("language")).toString(), QStringLiteral("zh"));
     QCOMPARE(check.value(QStringLiteral("other/key")).toString(), QStringLiteral("value"));
     QCOMPARE(check.value(QStringLiteral("fixed_param/extra")).toString(), QStringLiteral("kept"));
-    QCOMPARE(check.value(QStringLiteral("fixed_param/name")).toString(), QStringLiteral("new name"));
+    QCOMPARE(check.value(QStringLiteral("fixed_param/name")).toString(),
+             QStringLiteral("new name"));
 
     page.loadFixedParam();
     QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
-    QCOMPARE(tableRows(page), (Params{{"devserial", "S2"}, {"extra", "kept"}, {"name", "new name"}}));
+    QCOMPARE(tableRows(page),
+             (Params{{"devserial", "S2"}, {"extra", "kept"}, {"name", "new name"}}));
 }
 
 void TestFixedParamPage::backupNothingCancelsAndFailures()
@@ -472,7 +469,8 @@ void TestFixedParamPage::loadMissingFileAndForeignValues()
 
     // A file written by hand: an unquoted list, a file without the group.
     files.path = dir.file(QStringLiteral("hand.ini"));
-    QVERIFY(ProgTest::writeFile(files.path, "[fixed_param]\nname=GW, east\nethaddr=001a2b3c4d5e\n"));
+    QVERIFY(
+        ProgTest::writeFile(files.path, "[fixed_param]\nname=GW, east\nethaddr=001a2b3c4d5e\n"));
     page.loadFixedParam();
     QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
     QCOMPARE(tableRows(page), (Params{{"ethaddr", "00:1a:2b:3c:4d:5e"}, {"name", "GW, east"}}));

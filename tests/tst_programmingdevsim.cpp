@@ -41,9 +41,9 @@ private:
     // Starts devsim with the options (plus a store folder) and connects.
     bool connectTo(const QStringList& options)
     {
-        return rig->start(options + QStringList{
-                                        QStringLiteral("prog-dir=") + work->file(QStringLiteral("store")),
-                                        QStringLiteral("prog-install-ms=20")});
+        return rig->start(
+            options + QStringList{QStringLiteral("prog-dir=") + work->file(QStringLiteral("store")),
+                                  QStringLiteral("prog-install-ms=20")});
     }
     QString storedImage() const { return work->file(QStringLiteral("store/image-127.0.0.1.bin")); }
     // Programs the image from a file and waits for the box at the end.
@@ -136,10 +136,14 @@ void TestProgrammingDevsim::failures_data()
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("refused chunk") << "prog-refuse-chunk=2" << "[Warning] Programming failed!" << "";
-    QTest::newRow("refused start") << "prog-refuse-start=1" << "[Warning] Start programming failed!"
+    QTest::newRow("refused chunk") << "prog-refuse-chunk=2"
+                                   << "[Warning] Programming failed!"
                                    << "";
-    QTest::newRow("link lost") << "prog-close-at=3" << "[Information] Programming failed!"
+    QTest::newRow("refused start") << "prog-refuse-start=1"
+                                   << "[Warning] Start programming failed!"
+                                   << "";
+    QTest::newRow("link lost") << "prog-close-at=3"
+                               << "[Information] Programming failed!"
                                << "connection lost after 2048 of 5000 bytes";
 }
 
@@ -152,8 +156,7 @@ void TestProgrammingDevsim::failures()
     page->form()->leFile->setText(work->file(QStringLiteral("image.bin")));
     QVERIFY(writeFile(page->form()->leFile->text(), pattern(5000)));
     page->form()->btnProgramming->click();
-    QVERIFY(waitFor([this] { return boxes->count() > 0; }, 30000));
-    QCOMPARE(boxes->take().summary(), box);
+    QCOMPARE(boxes->waitForBox(30000).summary(), box);
     QVERIFY(!page->isRunning());
     QVERIFY(!page->chunkTimer()->isActive());
     QVERIFY(!QFile::exists(storedImage()));
@@ -237,8 +240,7 @@ void TestProgrammingDevsim::linkLossDuringBackup()
     QVERIFY(connectTo({QStringLiteral("backup-size=50000"), QStringLiteral("backup-close-at=5")}));
     FileAnswer files(work->file(QStringLiteral("backup.bin")));
     page->form()->btnBackup->click();
-    QVERIFY(waitFor([this] { return boxes->count() > 0; }, 30000));
-    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Backup file failed!"));
+    QCOMPARE(boxes->waitForBox(30000).summary(), QStringLiteral("[Warning] Backup file failed!"));
     QVERIFY(!page->isBackupRunning());
     QCOMPARE(readFile(files.path).size(), 4 * 1024);
 }

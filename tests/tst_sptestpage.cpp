@@ -173,8 +173,7 @@ void TestSPTestPage::openAndClose()
     // The device no longer sends: its answer to a send is a failure.
     respond(rig.page, 0x000B, QByteArray("\x01"));
     rig.send(QStringLiteral("01"));
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Send data to device's serial port failed!"));
+    QCOMPARE(boxes->waitForText(), QStringLiteral("Send data to device's serial port failed!"));
 }
 
 void TestSPTestPage::failures_data()
@@ -202,10 +201,10 @@ void TestSPTestPage::failures()
         rig.ui()->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
         rig.ui()->btnConnect->click();
     }
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.summary(), sending ? QStringLiteral("[Warning] Send data to device's serial port failed!")
-                                    : QStringLiteral("[Warning] Open device's serial port failed!"));
+    const BoxRecorder::Box box = boxes->waitForBox();
+    QCOMPARE(box.summary(),
+             sending ? QStringLiteral("[Warning] Send data to device's serial port failed!")
+                     : QStringLiteral("[Warning] Open device's serial port failed!"));
     QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
     QVERIFY(!rig.page.isPortOpen());
     QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Connect"));
