@@ -150,8 +150,6 @@ void TestProgrammingPage::formAndTypes()
     QCOMPARE(combo->count(), 3);
     QCOMPARE((QStringList{combo->itemText(0), combo->itemText(1), combo->itemText(2)}),
              (QStringList{"APP", "Firmware", "Patch"}));
-    QVERIFY(page->form()->labelVersion->text().isEmpty());
-    QVERIFY(page->form()->labelStatus->text().isEmpty());
     // No batch button until the batch dialog exists.
     for (QPushButton* button : page->findChildren<QPushButton*>())
         QVERIFY(button->text() != QLatin1String("Batch Programming"));
