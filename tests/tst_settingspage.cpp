@@ -115,7 +115,10 @@ void TestSettingsPage::formAndInput()
     QTableWidget* table = ui->tableWidgetPort;
     QCOMPARE(table->rowCount(), 4);
     QCOMPARE(table->columnCount(), 3);
+    // The rows in the order of the device's record (see writePortsAtTheEdges).
     for (int row = 0; row < 4; ++row) {
+        QCOMPARE(table->item(row, 0)->text(),
+                 (QStringList{"SSH", "Telnet", "HTTP", "HTTPS"}.at(row)));
         QVERIFY(!(table->item(row, 0)->flags() & Qt::ItemIsEditable));
         QVERIFY(ui->lePort[row]->text().isEmpty());
     }
