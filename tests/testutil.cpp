@@ -9,7 +9,8 @@
 BoxRecorder::BoxRecorder()
 {
     previous_ = MsgBox::setInterceptor([this](const MsgBox::Request& request) {
-        boxes_.append(Box{request.icon, request.title, request.text, request.buttons});
+        boxes_.append(
+            Box{request.icon, request.title, request.text, request.buttons, request.parent});
         if (!answers_.isEmpty())
             return answers_.takeFirst();
         if (request.buttons.contains(MsgBox::sureText()))
@@ -26,8 +27,14 @@ BoxRecorder::~BoxRecorder()
 BoxRecorder::Box BoxRecorder::take()
 {
     if (boxes_.isEmpty())
-        return Box{QMessageBox::NoIcon, QString(), QString(), QStringList()};
+        return Box{QMessageBox::NoIcon, QString(), QString(), QStringList(), nullptr};
     return boxes_.takeFirst();
+}
+
+BoxRecorder::Box BoxRecorder::waitForBox(int timeoutMs)
+{
+    waitFor([this] { return !boxes_.isEmpty(); }, timeoutMs);
+    return take();
 }
 
 bool BoxRecorder::checkNoneLeft()
@@ -42,6 +49,20 @@ bool BoxRecorder::checkNoneLeft()
                  __FILE__, __LINE__);
     boxes_.clear();
     return false;
+}
+
+// ---------------------------------------------------------------- BoxHook
+
+BoxHook::BoxHook(Handler handler)
+{
+    next_ = MsgBox::setInterceptor(nullptr);
+    MsgBox::setInterceptor(
+        [this, handler](const MsgBox::Request& request) { return handler(request, next_); });
+}
+
+BoxHook::~BoxHook()
+{
+    MsgBox::setInterceptor(next_);
 }
 
 // ------------------------------------------------------------ TempWorkDir

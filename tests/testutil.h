@@ -29,6 +29,9 @@ public:
         QString title;
         QString text;
         QStringList buttons;
+        QWidget* parent; // for comparison only: it may be gone
+        // "[title] text"
+        QString summary() const { return QStringLiteral("[%1] %2").arg(title, text); }
     };
 
     BoxRecorder();
@@ -40,6 +43,9 @@ public:
     // Removes and returns the oldest box (an empty Box when there is none).
     Box take();
     QString takeText() { return take().text; }
+    // Waits for a box and takes it (an empty Box when none came in time).
+    Box waitForBox(int timeoutMs = 5000);
+    QString waitForText(int timeoutMs = 5000) { return waitForBox(timeoutMs).text; }
     void clear() { boxes_.clear(); }
     // Fails the running test when boxes were shown that it did not take.
     bool checkNoneLeft();
@@ -65,6 +71,21 @@ protected Q_SLOTS:
         boxes->checkNoneLeft();
         boxes.reset();
     }
+};
+
+// Lets a test handle boxes itself while it lives (run them for real, look
+// at the program's state as they come up); `next` is the interceptor that
+// was installed before, usually the BoxRecorder.
+class BoxHook
+{
+public:
+    using Handler = std::function<MsgBox::Answer(const MsgBox::Request& request,
+                                                 const MsgBox::Interceptor& next)>;
+    explicit BoxHook(Handler handler);
+    ~BoxHook();
+
+private:
+    MsgBox::Interceptor next_;
 };
 
 // Makes a fresh temporary folder the working directory while it lives.

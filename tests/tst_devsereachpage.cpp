@@ -50,6 +50,10 @@ QByteArray longReply(const QByteArray& product, const char* ipHex, const char* m
            QByteArray::fromHex("ffffff00") + QByteArray::fromHex(macHex);
 }
 
+// A full reply of the device at 10.0.0.5.
+const QByteArray kRtu = longReply("RTU", "0a000005", "024d46000005");
+const QHostAddress kRtuAddress("10.0.0.5");
+
 QByteArray info(const QString& host, const QString& ip, const QString& mac)
 {
     return Discovery::buildDeviceInfo(host, "LinkDev", {{"eth0", ip, "255.255.255.0", mac}});
@@ -57,7 +61,7 @@ QByteArray info(const QString& host, const QString& ip, const QString& mac)
 
 } // namespace
 
-class TestDevSereachPage : public QObject
+class TestDevSereachPage : public BoxCheckedTest
 {
     Q_OBJECT
 
@@ -97,7 +101,11 @@ private Q_SLOTS:
         QDesktopServices::setUrlHandler("http", &urls, "openUrl");
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler("http"); }
-    void init() { urls.urls.clear(); }
+    void init()
+    {
+        BoxCheckedTest::init();
+        urls.urls.clear();
+    }
 
     void form()
     {
@@ -111,8 +119,6 @@ private Q_SLOTS:
         QVERIFY(t->header()->stretchLastSection());
         QCOMPARE(t->header()->sectionResizeMode(0), QHeaderView::ResizeToContents);
         QCOMPARE(t->contextMenuPolicy(), Qt::CustomContextMenu);
-        QCOMPARE(page.form()->labelIntf->text(), QString("Interface:"));
-        QCOMPARE(page.form()->btnRefresh->text(), QString("Refresh"));
         QCOMPARE(page.form()->comboBoxIntf->minimumWidth(), 100);
 
         // A language change sets the texts again.
@@ -153,7 +159,7 @@ private Q_SLOTS:
     void udpRows()
     {
         DevSereachPage page;
-        page.processDatagram(longReply("RTU", "0a000005", "024d46000005"), QHostAddress("10.0.0.5"));
+        page.processDatagram(kRtu, kRtuAddress);
         page.processDatagram(QByteArray::fromHex("00251800000000"), QHostAddress("10.0.0.6"));
         // Not replies, or broken ones: nothing.
         page.processDatagram(QByteArray::fromHex("0025"), QHostAddress("10.0.0.7"));
@@ -179,7 +185,7 @@ private Q_SLOTS:
                  (QStringList{"", "", "eth0", "10.0.0.5", "255.255.255.0", "02:4D:46:00:00:05"}));
 
         // The same device again, by UDP and by link frame: still one row.
-        page.processDatagram(longReply("RTU", "0a000005", "024d46000005"), QHostAddress("10.0.0.5"));
+        page.processDatagram(kRtu, kRtuAddress);
         page.onCommLinkNetworkInfo(info("10.0.0.5", "10.0.0.5", "02:4d:46:00:00:05"));
         QCOMPARE(tree(page)->topLevelItemCount(), 2);
         // Invalid JSON is ignored.
@@ -216,7 +222,7 @@ private Q_SLOTS:
         DevSereachPage page;
         page.resize(800, 400);
         page.show();
-        page.processDatagram(longReply("RTU", "0a000005", "024d46000005"), QHostAddress("10.0.0.5"));
+        page.processDatagram(kRtu, kRtuAddress);
         page.processDatagram(QByteArray::fromHex("00251800000000"), QHostAddress("10.0.0.6"));
         QTreeWidgetItem* bare = tree(page)->topLevelItem(0);
         QTreeWidgetItem* full = tree(page)->topLevelItem(1);
@@ -271,34 +277,26 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, json);
         QFETCH(QString, text);
-        BoxRecorder boxes;
         DevSereachPage page;
         // Through the link, as a captured frame would arrive.
         page.commLink()->onDataRecv(LinkFrame::build(LinkFrame::RebootResult, nullptr,
                                                      std::array<std::uint8_t, 6>{}.data(), json));
-        if (text.isEmpty()) {
-            QCOMPARE(boxes.count(), 0);
-            return;
-        }
-        QCOMPARE(boxes.count(), 1);
-        const BoxRecorder::Box box = boxes.take();
-        QCOMPARE(box.title, QString("Device Reply"));
-        QCOMPARE(box.text, text);
+        if (text.isEmpty())
+            return; // no box
+        const BoxRecorder::Box box = boxes->take();
+        QCOMPARE(box.summary(), "[Device Reply] " + text);
         QCOMPARE(box.buttons, QStringList{"OK"});
         QCOMPARE(box.icon, QMessageBox::Information);
     }
 
     void refreshWithoutInterface()
     {
-        BoxRecorder boxes;
         DevSereachPage page;
         page.setInterfaceSource([] { return QList<NetIf>{fakeIf("ppp0", 0x37)}; });
         page.onTimerIntfTimeout();
         page.form()->btnRefresh->click();
-        QCOMPARE(boxes.count(), 1);
-        const BoxRecorder::Box box = boxes.take();
-        QCOMPARE(box.title, QString("Search device"));
-        QCOMPARE(box.text, QString("Network interface is not accessible!"));
+        QCOMPARE(boxes->take().summary(),
+                 QString("[Search device] Network interface is not accessible!"));
         QCOMPARE(page.passesLeft(), 0);
     }
 
@@ -308,23 +306,20 @@ private Q_SLOTS:
     {
         if (!privateNet)
             QSKIP("needs a private network namespace (root)");
-        BoxRecorder boxes;
         DevSereachPage page;
         page.setPassInterval(50);
-        page.setInterfaceSource([] {
-            NetIf lo = fakeIf("lo", 0x27, "00:00:00:00:00:00");
-            return QList<NetIf>{lo};
-        });
+        page.setInterfaceSource(
+            [] { return QList<NetIf>{fakeIf("lo", 0x27, "00:00:00:00:00:00")}; });
         page.onTimerIntfTimeout();
-        page.processDatagram(longReply("RTU", "0a000005", "024d46000005"), QHostAddress("10.0.0.5"));
+        page.processDatagram(kRtu, kRtuAddress);
         QCOMPARE(tree(page)->topLevelItemCount(), 1);
 
         page.form()->btnRefresh->click();
         page.form()->btnRefresh->click();
         page.form()->btnRefresh->click();
-        QCOMPARE(boxes.count(), 2);
-        QCOMPARE(boxes.takeText(), QString("Searching device..."));
-        QCOMPARE(boxes.take().title, QString("Search device"));
+        QCOMPARE(boxes->count(), 2);
+        QCOMPARE(boxes->takeText(), QString("Searching device..."));
+        QCOMPARE(boxes->take().title, QString("Search device"));
         QCOMPARE(page.passesLeft(), 2);
         QCOMPARE(tree(page)->topLevelItemCount(), 0);
         QCOMPARE(page.commLink()->networkInterface(), QString("lo"));
@@ -334,16 +329,15 @@ private Q_SLOTS:
 
         // Listed again in the new search, once; then the seen MAC makes the
         // link answer with the same address a duplicate.
-        page.processDatagram(longReply("RTU", "0a000005", "024d46000005"), QHostAddress("10.0.0.5"));
+        page.processDatagram(kRtu, kRtuAddress);
         page.onCommLinkNetworkInfo(info("10.0.0.5", "10.0.0.5", "02:4D:46:00:00:05"));
         QCOMPARE(tree(page)->topLevelItemCount(), 1);
 
         // After the last pass another press starts a new search at once.
         page.form()->btnRefresh->click();
-        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(boxes->count(), 0);
         QCOMPARE(tree(page)->topLevelItemCount(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(page.passesLeft(), 0, 5000);
-        QVERIFY(boxes.checkNoneLeft());
     }
 };
 

@@ -1,45 +1,29 @@
 // The device log page against devsim over loopback: the list of log files,
 // opening and closing, the streamed text, Clear, the block limit and the
 // retranslation of the form.
-#include "comm/commtcp.h"
 #include "pages/displaylogpage.h"
 #include "pages/logfilelist.h"
-#include "testutil.h"
+#include "pagetestutil.h"
 
 #include <QComboBox>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
-#include <QTranslator>
 #include <QtTest>
-#include <memory>
 
 namespace {
 
-// A page wired to its own link and a devsim started with the given options.
-struct Rig
+struct Rig : LinkedPage<DisplayLogPage>
 {
-    DevsimProcess sim;
-    CommTcp link;
-    DisplayLogPage page;
     QList<QPair<int, QByteArray>> sent;
 
-    bool start(const QStringList& options)
+    Rig() : LinkedPage(&CommTcp::gotLogRespond)
     {
-        QStringList args;
-        for (const QString& option : options)
-            args << QStringLiteral("--set") << option;
-        if (!sim.start(args))
-            return false;
-        link.setPort(sim.port());
-        QObject::connect(&page, &DisplayLogPage::sendCmd, &link, &CommTcp::send);
         QObject::connect(&page, &DisplayLogPage::sendCmd, &page,
-                         [this](int cmd, const QByteArray& data) { sent.append({cmd, data}); });
-        QObject::connect(&link, &CommTcp::gotLogRespond, &page, &DisplayLogPage::handleRespond);
-        QSignalSpy connected(&link, &CommTcp::connectedToDevice);
-        link.connectDevice(QStringLiteral("127.0.0.1"));
-        return connected.count() == 1;
+                         [this](int cmd, const QByteArray& data) {
+                             sent.append({cmd, data});
+                         });
     }
 
     QComboBox* combo() const { return page.form()->comboBoxLogType; }
@@ -67,22 +51,9 @@ quint64 lineNumber(const QString& line)
     return hash < 0 ? 0 : line.mid(hash + 1).section(QLatin1Char(' '), 0, 0).toULongLong();
 }
 
-class MarkingTranslator : public QTranslator
-{
-public:
-    bool isEmpty() const override { return false; }
-    QString translate(const char* context, const char* source, const char*, int) const override
-    {
-        if (qstrcmp(context, "DisplayLogPage") != 0)
-            return QString();
-        return QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">");
-    }
-};
-
 void appendText(DisplayLogPage& page, const QByteArray& text)
 {
-    page.handleRespond(DisplayLogPage::kCmdText,
-                       reinterpret_cast<const quint8*>(text.constData()), text.size());
+    respond(page, DisplayLogPage::kCmdText, text);
 }
 
 } // namespace
@@ -91,7 +62,6 @@ class TestDisplayLogPage : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void formAtStart();
     void listEdgeCases_data();
     void listEdgeCases();
     void emptyListKeepsEntries();
@@ -109,19 +79,6 @@ private Q_SLOTS:
     void textKinds();
     void retranslation();
 };
-
-void TestDisplayLogPage::formAtStart()
-{
-    DisplayLogPage page;
-    QCOMPARE(page.form()->comboBoxLogType->objectName(), QStringLiteral("comboBoxLogType"));
-    QCOMPARE(page.form()->Refresh->objectName(), QStringLiteral("Refresh"));
-    QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("Open"));
-    QCOMPARE(page.form()->Refresh->text(), QStringLiteral("Refresh log file"));
-    QCOMPARE(page.form()->btnClear->text(), QStringLiteral("Clear"));
-    QVERIFY(page.form()->textBrowser->isReadOnly());
-    QCOMPARE(page.form()->textBrowser->document()->maximumBlockCount(), 5000);
-    QVERIFY(!page.isLogOpen());
-}
 
 void TestDisplayLogPage::listEdgeCases_data()
 {
@@ -168,10 +125,8 @@ void TestDisplayLogPage::emptyListKeepsEntries()
     QVERIFY(rig.start({"log-files="}));
     rig.combo()->addItem(QStringLiteral("kept.log"));
     rig.page.form()->Refresh->click();
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("No log file is accessible!"));
+    const BoxRecorder::Box box = boxes->waitForBox();
+    QCOMPARE(box.summary(), QStringLiteral("[Information] No log file is accessible!"));
     QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
     QCOMPARE(rig.combo()->count(), 1);
     QCOMPARE(rig.combo()->currentText(), QStringLiteral("kept.log"));
@@ -182,10 +137,7 @@ void TestDisplayLogPage::openWithoutEntryWarns()
     DisplayLogPage page;
     QSignalSpy sent(&page, &DisplayLogPage::sendCmd);
     page.form()->btnOpen->click();
-    QCOMPARE(boxes->count(), 1);
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Log file error!"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Log file error!"));
     QCOMPARE(sent.count(), 0);
     QVERIFY(!page.isLogOpen());
 }
@@ -237,10 +189,8 @@ void TestDisplayLogPage::openFailures()
     QVERIFY(rig.start(options));
     rig.combo()->addItem(name);
     rig.openButton()->click();
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("Open log file failed!"));
+    const BoxRecorder::Box box = boxes->waitForBox();
+    QCOMPARE(box.summary(), QStringLiteral("[Information] Open log file failed!"));
     QVERIFY(!rig.page.isLogOpen());
     QCOMPARE(rig.openButton()->text(), QStringLiteral("Open"));
 }
@@ -266,8 +216,7 @@ void TestDisplayLogPage::responseAfterClose()
         QVERIFY(waitFor([&] { return rig.page.isLogOpen(); }));
         QCOMPARE(rig.openButton()->text(), QStringLiteral("Close"));
     } else {
-        QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-        QCOMPARE(boxes->takeText(), QStringLiteral("Open log file failed!"));
+        QCOMPARE(boxes->waitForText(), QStringLiteral("Open log file failed!"));
         QVERIFY(!rig.page.isLogOpen());
     }
 }
@@ -377,9 +326,8 @@ void TestDisplayLogPage::textKinds()
     QCOMPARE(doc->toPlainText(),
              QStringLiteral("plain a < b\nbold text\nab\ntwo\nlines\n"));
     // Other codes are not the page's.
-    const QByteArray other("x");
-    page.handleRespond(0x000B, reinterpret_cast<const quint8*>(other.constData()), 1);
-    page.handleRespond(0x0013, reinterpret_cast<const quint8*>(other.constData()), 1);
+    respond(page, 0x000B, "x");
+    respond(page, 0x0013, "x");
     QCoreApplication::processEvents();
     QCOMPARE(page.appendedParagraphs(), quint64(5));
     QVERIFY(!page.isLogOpen());
@@ -388,11 +336,11 @@ void TestDisplayLogPage::textKinds()
 void TestDisplayLogPage::retranslation()
 {
     DisplayLogPage page;
-    const QByteArray ok("\x01");
-    page.handleRespond(DisplayLogPage::kCmdOpen, reinterpret_cast<const quint8*>(ok.constData()),
-                       1);
+    QVERIFY(page.form()->textBrowser->isReadOnly());
+    QVERIFY(!page.isLogOpen());
+    respond(page, DisplayLogPage::kCmdOpen, QByteArray("\x01"));
     QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("Close"));
-    MarkingTranslator translator;
+    MarkingTranslator translator("DisplayLogPage");
     QCoreApplication::installTranslator(&translator);
     QCoreApplication::processEvents();
     QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("<Open>"));

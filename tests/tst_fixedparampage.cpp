@@ -1,11 +1,9 @@
 // The fixed parameters page: read and write against the device simulator,
 // the table rules (MAC format and check, incomplete rows, duplicates) and
 // the INI files.
-#include "comm/commtcp.h"
 #include "pages/fixedparampage.h"
-#include "testutil.h"
-
-#include "common/dialogs.h"
+#include "pagetestutil.h"
+#include "progtestutil.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -20,29 +18,18 @@ Q_DECLARE_METATYPE(Params)
 
 namespace {
 
-struct Rig
+struct Rig : LinkedPage<FixedParamPage>
 {
-    DevsimProcess devsim;
-    CommTcp link;
-    FixedParamPage page;
-
-    Rig()
-    {
-        QObject::connect(&page, &FixedParamPage::sendCmd, &link, &CommTcp::send);
-        QObject::connect(&link, &CommTcp::gotFixedParamRespond, &page,
-                         &FixedParamPage::handleRespond);
-    }
-
+    Rig() : LinkedPage(&CommTcp::gotFixedParamRespond) {}
     bool start(const QStringList& options = QStringList())
     {
-        QStringList args{QStringLiteral("--set"), QStringLiteral("quiet=1")};
-        for (const QString& option : options)
-            args << QStringLiteral("--set") << option;
-        if (!devsim.start(args))
-            return false;
-        link.setPort(devsim.port());
-        link.connectDevice(QStringLiteral("127.0.0.1"));
-        return link.isConnected();
+        return LinkedPage::start(QStringList{QStringLiteral("quiet=1")} + options);
+    }
+    // Clicks a button and returns the text of the box that follows.
+    QString click(QPushButton* button, BoxRecorder& boxes)
+    {
+        QTest::mouseClick(button, Qt::LeftButton);
+        return boxes.waitForText();
     }
 };
 
@@ -77,57 +64,10 @@ void setRows(FixedParamPage& page, const Params& rows)
     }
 }
 
-void respond(FixedParamPage& page, int cmd, const QByteArray& payload)
-{
-    page.handleRespond(cmd, reinterpret_cast<const quint8*>(payload.constData()), payload.size());
-}
-
-// Answers file dialogs with a fixed path (empty: Cancel) and records them.
-struct FileAnswer
-{
-    QList<Dialogs::FileRequest> requests;
-    QString path;
-    Dialogs::FileInterceptor previous;
-    FileAnswer()
-    {
-        previous = Dialogs::setFileInterceptor([this](const Dialogs::FileRequest& request) {
-            requests << request;
-            return path;
-        });
-    }
-    ~FileAnswer() { Dialogs::setFileInterceptor(previous); }
-};
-
-struct ParentLog
-{
-    QList<QWidget*> parents;
-    MsgBox::Interceptor inner;
-    ParentLog()
-    {
-        inner = MsgBox::setInterceptor([this](const MsgBox::Request& request) {
-            parents << request.parent;
-            return inner(request);
-        });
-    }
-    ~ParentLog() { MsgBox::setInterceptor(inner); }
-};
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
 const QString kQuestion = QStringLiteral(
     "There is item or value is empty! And these will no be set to device!\nDo you want to "
     "continue?");
+const Params kResetRows{{"name", ""}, {"devserial", ""}, {"ethaddr", ""}};
 
 } // namespace
 
@@ -135,14 +75,11 @@ class TestFixedParamPage : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initialForm();
-    void resetAndAdd();
+    void formResetAndAdd();
     void macAutoFormat();
-    void macAutoFormatWhileTyping();
 
+    void readFromDevice_data();
     void readFromDevice();
-    void readMembersNotStrings();
-    void readTwelveDigitMacIsFormatted();
     void readMalformed_data();
     void readMalformed();
     void malformedAnswersDirect_data();
@@ -158,42 +95,29 @@ private Q_SLOTS:
 
     void backupAndLoadRoundTrip();
     void backupMergesIntoExistingFile();
-    void backupNothingAndCancels();
-    void backupFailureIsReported();
+    void backupNothingCancelsAndFailures();
     void loadMissingFileAndForeignValues();
 };
 
-void TestFixedParamPage::initialForm()
+void TestFixedParamPage::formResetAndAdd()
 {
     FixedParamPage page;
-    UI_FixedParamPage* ui = page.form();
-    QCOMPARE(ui->tableWidget->rowCount(), 0);
-    QCOMPARE(ui->tableWidget->columnCount(), 2);
-    QCOMPARE(ui->tableWidget->horizontalHeaderItem(0)->text(), QStringLiteral("Item"));
-    QCOMPARE(ui->tableWidget->horizontalHeaderItem(1)->text(), QStringLiteral("value"));
-    QCOMPARE(ui->tableWidget->horizontalHeader()->sectionResizeMode(1), QHeaderView::Stretch);
-    QVERIFY(!ui->tableWidget->verticalHeader()->isHidden());
-    QStringList buttons;
-    for (QPushButton* b :
-         {ui->btnBackup, ui->btnLoad, ui->btnReset, ui->btnAdd, ui->btnRead, ui->btnWrite})
-        buttons << b->text();
-    QCOMPARE(buttons, (QStringList{"Backup", "Load", "Reset", "Add", "Read", "Write"}));
-}
+    QTableWidget* table = tableOf(page);
+    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(table->columnCount(), 2);
+    QCOMPARE(table->horizontalHeader()->sectionResizeMode(1), QHeaderView::Stretch);
+    QVERIFY(!table->verticalHeader()->isHidden());
 
-void TestFixedParamPage::resetAndAdd()
-{
-    FixedParamPage page;
     setRows(page, {{"old", "1"}, {"older", "2"}, {"oldest", "3"}, {"gone", "4"}});
     QTest::mouseClick(page.form()->btnReset, Qt::LeftButton);
-    QCOMPARE(tableRows(page), (Params{{"name", ""}, {"devserial", ""}, {"ethaddr", ""}}));
+    QCOMPARE(tableRows(page), kResetRows);
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 2; ++column)
-            QCOMPARE(tableOf(page)->item(row, column)->textAlignment(), int(Qt::AlignCenter));
+            QCOMPARE(table->item(row, column)->textAlignment(), int(Qt::AlignCenter));
     QTest::mouseClick(page.form()->btnAdd, Qt::LeftButton);
     QCOMPARE(tableRows(page).size(), 4);
     QCOMPARE(tableRows(page).at(3), (FixedParamJson::Param{"", ""}));
-    QCOMPARE(tableOf(page)->item(3, 1)->textAlignment(), int(Qt::AlignCenter));
-    QCOMPARE(boxes->count(), 0);
+    QCOMPARE(table->item(3, 1)->textAlignment(), int(Qt::AlignCenter));
 }
 
 void TestFixedParamPage::macAutoFormat()
@@ -215,66 +139,48 @@ void TestFixedParamPage::macAutoFormat()
     // Eleven or thirteen characters stay as they are.
     table->item(2, 1)->setText(QStringLiteral("001a2b3c4d5"));
     QCOMPARE(table->item(2, 1)->text(), QStringLiteral("001a2b3c4d5"));
-}
 
-void TestFixedParamPage::macAutoFormatWhileTyping()
-{
-    FixedParamPage page;
-    page.resetFixedParam();
-    QTableWidget* table = tableOf(page);
+    // Typed in the cell's editor as well.
     table->setCurrentCell(2, 1);
     table->editItem(table->item(2, 1));
     QLineEdit* editor = table->findChild<QLineEdit*>();
     QVERIFY(editor);
-    QTest::keyClicks(editor, QStringLiteral("001a2b3c4d5e"));
+    editor->clear();
+    QTest::keyClicks(editor, QStringLiteral("0a1b2c3d4e5f"));
     QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(table->item(2, 1)->text(), QStringLiteral("00:1a:2b:3c:4d:5e"));
+    QTRY_COMPARE(table->item(2, 1)->text(), QStringLiteral("0a:1b:2c:3d:4e:5f"));
+}
+
+void TestFixedParamPage::readFromDevice_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<Params>("rows");
+    QTest::newRow("the device's parameters, sorted") << ""
+                                                     << Params{{"devserial", "FG231100001"},
+                                                               {"ethaddr", "00:1E:C0:00:00:01"},
+                                                               {"hwver", "B2"},
+                                                               {"mfgdate", "2023-11-08"},
+                                                               {"name", "FM-GW200"}};
+    QTest::newRow("members that are not strings read as empty")
+        << "fixed-read=mixed" << Params{{"count", ""},        {"dhcp", ""}, {"gateway", ""},
+                                        {"name", "FM-GW200"}, {"net", ""},  {"ports", ""}};
+    QTest::newRow("a twelve-digit MAC is formatted")
+        << R"(fixed-params={"ethaddr":"001a2b3c4d5e","x":"abcdefabcdef"})"
+        << Params{{"ethaddr", "00:1a:2b:3c:4d:5e"}, {"x", "abcdefabcdef"}};
 }
 
 void TestFixedParamPage::readFromDevice()
 {
+    QFETCH(QString, option);
+    QFETCH(Params, rows);
     Rig rig;
-    QVERIFY(rig.start());
-    ParentLog parents;
+    QVERIFY(rig.start(option.isEmpty() ? QStringList() : QStringList{option}));
     QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("Read data finished!"));
-    QCOMPARE(parents.parents.value(0), static_cast<QWidget*>(&rig.page));
-    QCOMPARE(tableRows(rig.page), (Params{{"devserial", "FG231100001"},
-                                          {"ethaddr", "00:1E:C0:00:00:01"},
-                                          {"hwver", "B2"},
-                                          {"mfgdate", "2023-11-08"},
-                                          {"name", "FM-GW200"}}));
-    QCOMPARE(tableOf(rig.page)->item(4, 1)->textAlignment(), int(Qt::AlignCenter));
-}
-
-void TestFixedParamPage::readMembersNotStrings()
-{
-    Rig rig;
-    QVERIFY(rig.start({QStringLiteral("fixed-read=mixed")}));
-    QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Read data finished!"));
-    QCOMPARE(tableRows(rig.page), (Params{{"count", ""},
-                                          {"dhcp", ""},
-                                          {"gateway", ""},
-                                          {"name", "FM-GW200"},
-                                          {"net", ""},
-                                          {"ports", ""}}));
-}
-
-void TestFixedParamPage::readTwelveDigitMacIsFormatted()
-{
-    Rig rig;
-    QVERIFY(rig.start(
-        {QStringLiteral(R"(fixed-params={"ethaddr":"001a2b3c4d5e","x":"abcdefabcdef"})")}));
-    QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Read data finished!"));
-    QCOMPARE(tableRows(rig.page),
-             (Params{{"ethaddr", "00:1a:2b:3c:4d:5e"}, {"x", "abcdefabcdef"}}));
+    const BoxRecorder::Box box = boxes->waitForBox();
+    QCOMPARE(box.summary(), QStringLiteral("[Information] Read data finished!"));
+    QCOMPARE(box.parent, static_cast<QWidget*>(&rig.page));
+    QCOMPARE(tableRows(rig.page), rows);
+    QCOMPARE(tableOf(rig.page)->item(rows.size() - 1, 1)->textAlignment(), int(Qt::AlignCenter));
 }
 
 void TestFixedParamPage::readMalformed_data()
@@ -292,23 +198,16 @@ void TestFixedParamPage::readMalformed()
     Rig rig;
     QVERIFY(rig.start({QStringLiteral("fixed-read=") + fault}));
     rig.page.resetFixedParam();
-    ParentLog parents;
     QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Read data failed!"));
+    const BoxRecorder::Box box = boxes->waitForBox();
+    QCOMPARE(box.summary(), QStringLiteral("[Warning] Read data failed!"));
     QCOMPARE(box.icon, QMessageBox::Warning);
-    QCOMPARE(parents.parents.value(0), static_cast<QWidget*>(&rig.page));
-    QCOMPARE(tableRows(rig.page), (Params{{"name", ""}, {"devserial", ""}, {"ethaddr", ""}}));
+    QCOMPARE(box.parent, static_cast<QWidget*>(&rig.page));
+    QCOMPARE(tableRows(rig.page), kResetRows);
 
     // The page goes on working: a write still reaches the device.
-    tableOf(rig.page)->item(0, 1)->setText(QStringLiteral("GW"));
-    tableOf(rig.page)->item(1, 1)->setText(QStringLiteral("S9"));
-    tableOf(rig.page)->item(2, 1)->setText(QStringLiteral("0a0b0c0d0e0f"));
-    QTest::mouseClick(rig.page.form()->btnWrite, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Operation success!"));
+    setRows(rig.page, {{"name", "GW"}, {"devserial", "S9"}, {"ethaddr", "0a0b0c0d0e0f"}});
+    QCOMPARE(rig.click(rig.page.form()->btnWrite, *boxes), QStringLiteral("Operation success!"));
 }
 
 void TestFixedParamPage::malformedAnswersDirect_data()
@@ -347,17 +246,13 @@ void TestFixedParamPage::writeToDevice()
     table->item(1, 1)->setText(QStringLiteral("FG2311-0815"));
     table->item(2, 1)->setText(QStringLiteral("0a1B2c3D4e5F"));
     QTest::mouseClick(rig.page.form()->btnWrite, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("Operation success!"));
+    const BoxRecorder::Box box = boxes->waitForBox();
+    QCOMPARE(box.summary(), QStringLiteral("[Information] Operation success!"));
     QCOMPARE(box.icon, QMessageBox::Warning);
-    QVERIFY(rig.devsim.log().contains(QStringLiteral(
+    QVERIFY(rig.sim.log().contains(QStringLiteral(
         R"(fixed parameters set: {"devserial":"FG2311-0815","ethaddr":"0a:1B:2c:3D:4e:5F","name":"Pump station 7"})")));
 
-    QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Read data finished!"));
+    QCOMPARE(rig.click(rig.page.form()->btnRead, *boxes), QStringLiteral("Read data finished!"));
     QCOMPARE(tableRows(rig.page), (Params{{"devserial", "FG2311-0815"},
                                           {"ethaddr", "0a:1B:2c:3D:4e:5F"},
                                           {"hwver", "B2"},
@@ -401,27 +296,19 @@ void TestFixedParamPage::writeChecks()
     FixedParamPage page;
     setRows(page, rows);
     QSignalSpy spy(&page, &FixedParamPage::sendCmd);
-    ParentLog parents;
     if (box == kQuestion)
         boxes->answerNext(MsgBox::Answer::No);
     QTest::mouseClick(page.form()->btnWrite, Qt::LeftButton);
-    if (box.isEmpty()) {
-        QCOMPARE(boxes->count(), 0);
-    } else {
+    if (!box.isEmpty()) {
         const BoxRecorder::Box shown = boxes->take();
-        QCOMPARE(shown.title, QStringLiteral("Warning"));
-        QCOMPARE(shown.text, box);
+        QCOMPARE(shown.summary(), QStringLiteral("[Warning] ") + box);
         QCOMPARE(shown.icon, QMessageBox::Warning);
-        QCOMPARE(parents.parents.value(0), static_cast<QWidget*>(&page));
-        if (box == kQuestion)
-            QCOMPARE(shown.buttons, (QStringList{"Yes", "No"}));
-        else
-            QCOMPARE(shown.buttons, QStringList{MsgBox::sureText()});
+        QCOMPARE(shown.parent, static_cast<QWidget*>(&page));
+        QCOMPARE(shown.buttons,
+                 box == kQuestion ? (QStringList{"Yes", "No"}) : QStringList{MsgBox::sureText()});
     }
-    if (sent.isEmpty()) {
-        QCOMPARE(spy.count(), 0);
-    } else {
-        QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.count(), sent.isEmpty() ? 0 : 1);
+    if (!sent.isEmpty()) {
         QCOMPARE(spy.at(0).at(0).toInt(), 0x000F);
         QCOMPARE(spy.at(0).at(1).toByteArray(), sent);
     }
@@ -437,9 +324,8 @@ void TestFixedParamPage::writeQuestionYes()
     boxes->answerNext(MsgBox::Answer::Yes);
     QTest::mouseClick(rig.page.form()->btnWrite, Qt::LeftButton);
     QCOMPARE(boxes->takeText(), kQuestion);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Operation success!"));
-    QVERIFY(rig.devsim.log().contains(
+    QCOMPARE(boxes->waitForText(), QStringLiteral("Operation success!"));
+    QVERIFY(rig.sim.log().contains(
         QStringLiteral(R"(fixed parameters set: {"hwver":"C1","name":"GW"})")));
 }
 
@@ -456,18 +342,13 @@ void TestFixedParamPage::writeRefusedByDevice()
     Rig rig;
     QVERIFY(rig.start({option}));
     setRows(rig.page, {{"name", "GW"}});
-    ParentLog parents;
     QTest::mouseClick(rig.page.form()->btnWrite, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Operation failed!"));
-    QCOMPARE(parents.parents.value(0), static_cast<QWidget*>(nullptr));
+    const BoxRecorder::Box box = boxes->waitForBox();
+    QCOMPARE(box.summary(), QStringLiteral("[Warning] Operation failed!"));
+    QCOMPARE(box.parent, static_cast<QWidget*>(nullptr));
 
     // Still working: a read fills the table.
-    QTest::mouseClick(rig.page.form()->btnRead, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return boxes->count() > 0; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Read data finished!"));
+    QCOMPARE(rig.click(rig.page.form()->btnRead, *boxes), QStringLiteral("Read data finished!"));
     QCOMPARE(tableRows(rig.page).size(), 5);
 }
 
@@ -476,9 +357,8 @@ void TestFixedParamPage::otherCodesIgnored()
     FixedParamPage page;
     setRows(page, {{"a", "b"}});
     QSignalSpy spy(&page, &FixedParamPage::sendCmd);
-    const QByteArray json(R"({"x":"y"})");
     for (int cmd : {0x0003, 0x0006, 0x0010, 0x0011, 0x0013, 0x010E})
-        respond(page, cmd, json);
+        respond(page, cmd, R"({"x":"y"})");
     QCOMPARE(tableRows(page), (Params{{"a", "b"}}));
     QCOMPARE(boxes->count(), 0);
     QCOMPARE(spy.count(), 0);
@@ -492,28 +372,23 @@ void TestFixedParamPage::otherCodesIgnored()
 void TestFixedParamPage::backupAndLoadRoundTrip()
 {
     TempWorkDir dir;
-    FileAnswer files;
-    files.path = dir.file(QStringLiteral("device7.ini"));
+    FileAnswer files(dir.file(QStringLiteral("device7.ini")));
     FixedParamPage page;
-    const Params rows{{"name", "Pump station 7, east"},
-                      {"devserial", "FG2311-0815"},
-                      {"ethaddr", "00:1A:2B:3C:4D:5E"},
-                      {QString::fromUtf8("\xe4\xbd\x8d\xe7\xbd\xae"),
-                       QString::fromUtf8("\xe4\xb8\x9c\xe9\x97\xa8 = \"3\"")},
-                      {"skipped", ""},
-                      {"", "skipped too"}};
-    setRows(page, rows);
+    const QString place = QString::fromUtf8("\xe4\xbd\x8d\xe7\xbd\xae");
+    const QString gate = QString::fromUtf8("\xe4\xb8\x9c\xe9\x97\xa8 = \"3\"");
+    setRows(page, {{"name", "Pump station 7, east"},
+                   {"devserial", "FG2311-0815"},
+                   {"ethaddr", "00:1A:2B:3C:4D:5E"},
+                   {place, gate},
+                   {"skipped", ""},
+                   {"", "skipped too"}});
     QTest::mouseClick(page.form()->btnBackup, Qt::LeftButton);
     QCOMPARE(files.requests.size(), 1);
-    QCOMPARE(files.requests.at(0).mode, Dialogs::FileMode::Save);
-    QCOMPARE(files.requests.at(0).caption, QStringLiteral("Save fixed parameter file"));
-    QCOMPARE(files.requests.at(0).filter, QStringLiteral("(*.ini)"));
-    QCOMPARE(files.requests.at(0).directory, QCoreApplication::applicationDirPath());
-    const BoxRecorder::Box saved = boxes->take();
-    QCOMPARE(saved.title, QStringLiteral("Information"));
-    QCOMPARE(saved.text, QStringLiteral("Save fixed parameter success!"));
+    QCOMPARE(files.request(0), "Save|Save fixed parameter file|(*.ini)|" + appDir());
+    QCOMPARE(boxes->take().summary(),
+             QStringLiteral("[Information] Save fixed parameter success!"));
 
-    const QByteArray text = readFile(files.path);
+    const QByteArray text = ProgTest::readFile(files.path);
     QVERIFY2(text.startsWith("[fixed_param]"), text.constData());
     QVERIFY(text.contains("devserial=FG2311-0815"));
     QVERIFY(!text.contains("skipped"));
@@ -522,26 +397,23 @@ void TestFixedParamPage::backupAndLoadRoundTrip()
     setRows(other, {{"replaced", "by load"}});
     QTest::mouseClick(other.form()->btnLoad, Qt::LeftButton);
     QCOMPARE(files.requests.size(), 2);
-    QCOMPARE(files.requests.at(1).mode, Dialogs::FileMode::Open);
-    QCOMPARE(files.requests.at(1).caption, QStringLiteral("Choose fixed parameter file"));
-    QCOMPARE(files.requests.at(1).filter, QStringLiteral("(*.ini)"));
+    QCOMPARE(files.request(1), "Open|Choose fixed parameter file|(*.ini)|" + appDir());
     QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
     // Keys come back in the order the settings store lists them (sorted).
     QCOMPARE(tableRows(other), (Params{{"devserial", "FG2311-0815"},
                                        {"ethaddr", "00:1A:2B:3C:4D:5E"},
                                        {"name", "Pump station 7, east"},
-                                       {QString::fromUtf8("\xe4\xbd\x8d\xe7\xbd\xae"),
-                                        QString::fromUtf8("\xe4\xb8\x9c\xe9\x97\xa8 = \"3\"")}}));
+                                       {place, gate}}));
     QCOMPARE(tableOf(other)->item(0, 0)->textAlignment(), int(Qt::AlignCenter));
 }
 
 void TestFixedParamPage::backupMergesIntoExistingFile()
 {
     TempWorkDir dir;
-    FileAnswer files;
-    files.path = dir.file(QStringLiteral("merge.ini"));
-    writeFile(files.path, "[General]\nlanguage=zh\n\n[fixed_param]\nname=old name\nextra=kept\n\n"
-                          "[other]\nkey=value\n");
+    FileAnswer files(dir.file(QStringLiteral("merge.ini")));
+    QVERIFY(ProgTest::writeFile(
+        files.path, "[General]\nlanguage=zh\n\n[fixed_param]\nname=old name\nextra=kept\n\n"
+                    "[other]\nkey=value\n"));
     FixedParamPage page;
     setRows(page, {{"name", "new name"}, {"devserial", "S2"}});
     page.backupFixedParam();
@@ -560,62 +432,51 @@ void TestFixedParamPage::backupMergesIntoExistingFile()
              (Params{{"devserial", "S2"}, {"extra", "kept"}, {"name", "new name"}}));
 }
 
-void TestFixedParamPage::backupNothingAndCancels()
+void TestFixedParamPage::backupNothingCancelsAndFailures()
 {
     TempWorkDir dir;
     FileAnswer files;
     FixedParamPage page;
     QTest::mouseClick(page.form()->btnBackup, Qt::LeftButton);
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("No content to backup!"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Information] No content to backup!"));
     QCOMPARE(files.requests.size(), 0);
 
     // Cancel on either dialog does nothing.
     setRows(page, {{"a", "b"}});
-    files.path.clear();
     page.backupFixedParam();
     page.loadFixedParam();
     QCOMPARE(files.requests.size(), 2);
     QCOMPARE(boxes->count(), 0);
     QCOMPARE(tableRows(page), (Params{{"a", "b"}}));
-}
 
-void TestFixedParamPage::backupFailureIsReported()
-{
-    TempWorkDir dir;
-    writeFile(dir.file(QStringLiteral("plain.txt")), "not a folder");
-    FileAnswer files;
+    // A file that cannot be written is reported.
+    QVERIFY(ProgTest::writeFile(dir.file(QStringLiteral("plain.txt")), "not a folder"));
     files.path = dir.file(QStringLiteral("plain.txt/params.ini"));
-    FixedParamPage page;
-    setRows(page, {{"name", "GW"}});
     page.backupFixedParam();
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Save fixed parameter failed!"));
-    QCOMPARE(tableRows(page), (Params{{"name", "GW"}}));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Save fixed parameter failed!"));
+    QCOMPARE(tableRows(page), (Params{{"a", "b"}}));
 }
 
 void TestFixedParamPage::loadMissingFileAndForeignValues()
 {
     TempWorkDir dir;
-    FileAnswer files;
+    FileAnswer files(dir.file(QStringLiteral("missing.ini")));
     FixedParamPage page;
     setRows(page, {{"a", "b"}});
-    files.path = dir.file(QStringLiteral("missing.ini"));
     page.loadFixedParam();
     QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
     QCOMPARE(tableOf(page)->rowCount(), 0);
 
     // A file written by hand: an unquoted list, a file without the group.
     files.path = dir.file(QStringLiteral("hand.ini"));
-    writeFile(files.path, "[fixed_param]\nname=GW, east\nethaddr=001a2b3c4d5e\n");
+    QVERIFY(
+        ProgTest::writeFile(files.path, "[fixed_param]\nname=GW, east\nethaddr=001a2b3c4d5e\n"));
     page.loadFixedParam();
     QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
     QCOMPARE(tableRows(page), (Params{{"ethaddr", "00:1a:2b:3c:4d:5e"}, {"name", "GW, east"}}));
 
     files.path = dir.file(QStringLiteral("nogroup.ini"));
-    writeFile(files.path, "[General]\nname=GW\n");
+    QVERIFY(ProgTest::writeFile(files.path, "[General]\nname=GW\n"));
     page.loadFixedParam();
     QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
     QCOMPARE(tableOf(page)->rowCount(), 0);

@@ -1,12 +1,10 @@
 // Programming and backup runs of the page against the simulated device over
 // loopback; every image is compared byte for byte with what the device
 // stored.
-#include "comm/commtcp.h"
-#include "common/dialogs.h"
+#include "pagetestutil.h"
 #include "programming/firmwarepackage.h"
 #include "programming/programmingpage.h"
 #include "progtestutil.h"
-#include "testutil.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -14,12 +12,11 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QtTest>
 
 using namespace ProgTest;
 
-class TestProgrammingDevsim : public QObject
+class TestProgrammingDevsim : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -28,12 +25,9 @@ private Q_SLOTS:
 
     void programs_data();
     void programs();
-    void legacyDevice();
     void droppedAcknowledgementIsResent();
-    void refusedChunk();
-    void refusedStart();
-    void linkLossMidRun();
-    void slowAcknowledgements();
+    void failures_data();
+    void failures();
     void neverFinished();
     void packageSentWithoutHeader();
     void userFileNamedLikeTheTemporaryImageSurvives();
@@ -44,113 +38,85 @@ private Q_SLOTS:
     void linkLossDuringBackup();
 
 private:
-    // Starts devsim with the options (plus a store folder) and connects a
-    // page to it the way the main window does.
-    bool connectTo(const QStringList& options);
-    QString storedImage() const
+    // Starts devsim with the options (plus a store folder) and connects.
+    bool connectTo(const QStringList& options)
     {
-        return work->file(QStringLiteral("store/image-127.0.0.1.bin"));
+        return rig->start(
+            options + QStringList{QStringLiteral("prog-dir=") + work->file(QStringLiteral("store")),
+                                  QStringLiteral("prog-install-ms=20")});
     }
-    bool programFile(const QString& path);
-    bool waitForBox(int timeoutMs = 30000)
+    QString storedImage() const { return work->file(QStringLiteral("store/image-127.0.0.1.bin")); }
+    // Programs the image from a file and waits for the box at the end.
+    QString program(const QByteArray& image)
     {
-        return waitFor([this] { return boxes->count() > 0; }, timeoutMs);
+        const QString path = work->file(QStringLiteral("image.bin"));
+        writeFile(path, image);
+        return programFile(path);
+    }
+    QString programFile(const QString& path)
+    {
+        page->form()->leFile->setText(path);
+        page->form()->btnProgramming->click();
+        return boxes->waitForText(60000);
     }
 
-    TempWorkDir* work = nullptr;
-    BoxRecorder* boxes = nullptr;
-    DevsimProcess* devsim = nullptr;
-    CommTcp* link = nullptr;
+    std::unique_ptr<TempWorkDir> work;
+    std::unique_ptr<LinkedPage<ProgrammingPage>> rig;
     ProgrammingPage* page = nullptr;
 };
 
 void TestProgrammingDevsim::init()
 {
-    work = new TempWorkDir;
+    BoxCheckedTest::init();
+    work = std::make_unique<TempWorkDir>();
     QVERIFY(QDir().mkpath(QStringLiteral("app")));
     FirmwarePackage::setBaseDir(work->file(QStringLiteral("app")));
-    boxes = new BoxRecorder;
-    devsim = new DevsimProcess;
-    link = new CommTcp;
-    page = new ProgrammingPage;
-    connect(link, &CommTcp::gotProgRespond, page, &ProgrammingPage::handleRespond);
-    connect(link, &CommTcp::disconnected, page, &ProgrammingPage::handleError);
-    connect(link, &CommTcp::sendError, page, &ProgrammingPage::handleError);
-    connect(page, &ProgrammingPage::sendCmd, link, &CommTcp::send);
+    rig = std::make_unique<LinkedPage<ProgrammingPage>>(&CommTcp::gotProgRespond);
+    page = &rig->page;
+    connect(&rig->link, &CommTcp::disconnected, page, &ProgrammingPage::handleError);
+    connect(&rig->link, &CommTcp::sendError, page, &ProgrammingPage::handleError);
 }
 
 void TestProgrammingDevsim::cleanup()
 {
     boxes->checkNoneLeft();
-    delete page;
-    delete link;
-    delete devsim;
-    delete boxes;
-    Dialogs::setFileInterceptor(Dialogs::FileInterceptor());
+    rig.reset();
+    BoxCheckedTest::cleanup();
     FirmwarePackage::setBaseDir(QString());
-    delete work;
-}
-
-bool TestProgrammingDevsim::connectTo(const QStringList& options)
-{
-    QStringList args;
-    for (const QString& option : options + QStringList{
-                                     QStringLiteral("prog-dir=") + work->file(QStringLiteral("store")),
-                                     QStringLiteral("prog-install-ms=20")})
-        args << QStringLiteral("--set") << option;
-    if (!devsim->start(args))
-        return false;
-    link->setPort(devsim->port());
-    QSignalSpy connected(link, &CommTcp::connectedToDevice);
-    link->connectDevice(QStringLiteral("127.0.0.1"));
-    return connected.count() == 1;
-}
-
-bool TestProgrammingDevsim::programFile(const QString& path)
-{
-    page->form()->leFile->setText(path);
-    page->form()->btnProgramming->click();
-    return waitForBox(60000);
+    work.reset();
 }
 
 void TestProgrammingDevsim::programs_data()
 {
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("size");
-    QTest::newRow("1 byte") << 1;
-    QTest::newRow("1024 bytes") << 1024;
-    QTest::newRow("1025 bytes") << 1025;
-    QTest::newRow("300 KiB, sequence bytes wrap") << 300 * 1024;
-    QTest::newRow("257 chunks and a byte") << 257 * 1024 + 1;
+    QTest::addColumn<bool>("legacy");
+    const QStringList quiet{"quiet=1"};
+    QTest::newRow("1 byte") << quiet << 1 << false;
+    QTest::newRow("1024 bytes") << quiet << 1024 << false;
+    QTest::newRow("1025 bytes") << quiet << 1025 << false;
+    QTest::newRow("300 KiB, sequence bytes wrap") << quiet << 300 * 1024 << false;
+    QTest::newRow("257 chunks and a byte") << quiet << 257 * 1024 + 1 << false;
+    QTest::newRow("legacy device") << QStringList{"prog-legacy=1", "quiet=1"} << 5000 << true;
+    QTest::newRow("slow acknowledgements, no resend")
+        << QStringList{"prog-ack-delay-ms=50"} << 4000 << false;
 }
 
 void TestProgrammingDevsim::programs()
 {
+    QFETCH(QStringList, options);
     QFETCH(int, size);
-    QVERIFY(connectTo({QStringLiteral("quiet=1")}));
+    QFETCH(bool, legacy);
+    QVERIFY(connectTo(options));
     const QByteArray image = pattern(size, size);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, image));
-    QVERIFY(programFile(path));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
-    QVERIFY(!page->isLegacyTransfer());
+    QCOMPARE(program(image), QStringLiteral("Programming finish!"));
+    QCOMPARE(page->isLegacyTransfer(), legacy);
     QCOMPARE(readFile(storedImage()), image);
-    QVERIFY(devsim->log().contains(QStringLiteral("current mode")));
-    QVERIFY(!devsim->log().contains(QStringLiteral("resent")));
+    const QString log = rig->sim.log();
+    QVERIFY(log.contains(legacy ? QStringLiteral("legacy mode") : QStringLiteral("current mode")));
+    QVERIFY(!log.contains(QStringLiteral("resent")));
     QVERIFY(page->statusText().isEmpty());
     QCOMPARE(page->form()->progressBar->format(), QStringLiteral("Progress: 100.00%"));
-}
-
-void TestProgrammingDevsim::legacyDevice()
-{
-    QVERIFY(connectTo({QStringLiteral("prog-legacy=1"), QStringLiteral("quiet=1")}));
-    const QByteArray image = pattern(5000, 3);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, image));
-    QVERIFY(programFile(path));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
-    QVERIFY(page->isLegacyTransfer());
-    QVERIFY(devsim->log().contains(QStringLiteral("legacy mode")));
-    QCOMPARE(readFile(storedImage()), image);
 }
 
 void TestProgrammingDevsim::droppedAcknowledgementIsResent()
@@ -158,63 +124,44 @@ void TestProgrammingDevsim::droppedAcknowledgementIsResent()
     QVERIFY(connectTo({QStringLiteral("prog-drop-ack=3"), QStringLiteral("prog-drop-ack-times=2")}));
     page->setChunkInterval(200);
     const QByteArray image = pattern(6000, 5);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, image));
-    QVERIFY(programFile(path));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
-    const QString log = devsim->log();
+    QCOMPARE(program(image), QStringLiteral("Programming finish!"));
+    const QString log = rig->sim.log();
     QCOMPARE(log.count(QStringLiteral("acknowledgement of chunk 3 dropped")), 2);
     QCOMPARE(log.count(QStringLiteral("chunk 3 resent (sequence byte 2)")), 2);
     QCOMPARE(readFile(storedImage()), image);
 }
 
-void TestProgrammingDevsim::refusedChunk()
+void TestProgrammingDevsim::failures_data()
 {
-    QVERIFY(connectTo({QStringLiteral("prog-refuse-chunk=2")}));
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(5000)));
-    QVERIFY(programFile(path));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Programming failed!"));
-    QVERIFY(!page->isRunning());
-    QVERIFY(!QFile::exists(storedImage()));
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("refused chunk") << "prog-refuse-chunk=2"
+                                   << "[Warning] Programming failed!"
+                                   << "";
+    QTest::newRow("refused start") << "prog-refuse-start=1"
+                                   << "[Warning] Start programming failed!"
+                                   << "";
+    QTest::newRow("link lost") << "prog-close-at=3"
+                               << "[Information] Programming failed!"
+                               << "connection lost after 2048 of 5000 bytes";
 }
 
-void TestProgrammingDevsim::refusedStart()
+void TestProgrammingDevsim::failures()
 {
-    QVERIFY(connectTo({QStringLiteral("prog-refuse-start=1")}));
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(10)));
-    QVERIFY(programFile(path));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Start programming failed!"));
-}
-
-void TestProgrammingDevsim::linkLossMidRun()
-{
-    QVERIFY(connectTo({QStringLiteral("prog-close-at=3")}));
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(5000)));
-    QVERIFY(programFile(path));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.icon, QMessageBox::Information);
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("Programming failed!"));
+    QFETCH(QString, option);
+    QFETCH(QString, box);
+    QFETCH(QString, logged);
+    QVERIFY(connectTo({option}));
+    page->form()->leFile->setText(work->file(QStringLiteral("image.bin")));
+    QVERIFY(writeFile(page->form()->leFile->text(), pattern(5000)));
+    page->form()->btnProgramming->click();
+    QCOMPARE(boxes->waitForBox(30000).summary(), box);
     QVERIFY(!page->isRunning());
     QVERIFY(!page->chunkTimer()->isActive());
-    QVERIFY(devsim->waitForLog(QStringLiteral("connection lost after 2048 of 5000 bytes")));
-}
-
-void TestProgrammingDevsim::slowAcknowledgements()
-{
-    QVERIFY(connectTo({QStringLiteral("prog-ack-delay-ms=50")}));
-    const QByteArray image = pattern(4000, 7);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, image));
-    QVERIFY(programFile(path));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
-    QCOMPARE(readFile(storedImage()), image);
-    QVERIFY(!devsim->log().contains(QStringLiteral("resent")));
+    QVERIFY(!QFile::exists(storedImage()));
+    if (!logged.isEmpty())
+        QVERIFY(rig->sim.waitForLog(logged));
 }
 
 void TestProgrammingDevsim::neverFinished()
@@ -226,8 +173,7 @@ void TestProgrammingDevsim::neverFinished()
     page->form()->leFile->setText(path);
     page->form()->btnProgramming->click();
     QTRY_COMPARE(page->statusText(), QStringLiteral("Installing program..."));
-    QVERIFY(waitForBox());
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming timeout!"));
+    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Programming timeout!"));
     QVERIFY(page->statusText().isEmpty());
     QCOMPARE(readFile(storedImage()), pattern(3000));
 }
@@ -238,10 +184,9 @@ void TestProgrammingDevsim::packageSentWithoutHeader()
     const QByteArray image = pattern(70000, 11);
     const QString path = work->file(QStringLiteral("package.bin"));
     QVERIFY(writeFile(path, package(3, shifted(image, quint32(image.size()), "pad"))));
-    QVERIFY(programFile(path));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
+    QCOMPARE(programFile(path), QStringLiteral("Programming finish!"));
     QCOMPARE(readFile(storedImage()), image);
-    QVERIFY(devsim->log().contains(QStringLiteral("70000 bytes")));
+    QVERIFY(rig->sim.log().contains(QStringLiteral("70000 bytes")));
     QVERIFY2(!QFile::exists(FirmwarePackage::tempImagePath()), "the run removes its image");
     QVERIFY(QFile::exists(path));
 }
@@ -252,8 +197,7 @@ void TestProgrammingDevsim::userFileNamedLikeTheTemporaryImageSurvives()
     QVERIFY(QDir().mkpath(FirmwarePackage::tempImageDir()));
     const QString path = FirmwarePackage::tempImagePath();
     QVERIFY(writeFile(path, pattern(1500)));
-    QVERIFY(programFile(path));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
+    QCOMPARE(programFile(path), QStringLiteral("Programming finish!"));
     QCOMPARE(readFile(storedImage()), pattern(1500));
     QCOMPARE(readFile(path), pattern(1500));
 }
@@ -277,12 +221,10 @@ void TestProgrammingDevsim::backup()
     QVERIFY(writeFile(source, program));
     QVERIFY(connectTo({QStringLiteral("backup-file=") + source, QStringLiteral("quiet=1"),
                        QStringLiteral("backup-piece=1000")}));
-    const QString target = work->file(QStringLiteral("backup.bin"));
-    Dialogs::setFileInterceptor([target](const Dialogs::FileRequest&) { return target; });
+    FileAnswer files(work->file(QStringLiteral("backup.bin")));
     page->form()->btnBackup->click();
-    QVERIFY(waitForBox());
-    QCOMPARE(boxes->takeText(), QStringLiteral("Backup file finished!"));
-    QCOMPARE(readFile(target), program);
+    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Backup file finished!"));
+    QCOMPARE(readFile(files.path), program);
     QVERIFY(page->statusText().isEmpty());
 }
 
@@ -290,22 +232,17 @@ void TestProgrammingDevsim::refusedBackup()
 {
     QVERIFY(connectTo({QStringLiteral("backup-refuse=1")}));
     page->form()->btnBackup->click();
-    QVERIFY(waitForBox());
-    QCOMPARE(boxes->takeText(), QStringLiteral("Start backup failed!"));
+    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Start backup failed!"));
 }
 
 void TestProgrammingDevsim::linkLossDuringBackup()
 {
     QVERIFY(connectTo({QStringLiteral("backup-size=50000"), QStringLiteral("backup-close-at=5")}));
-    const QString target = work->file(QStringLiteral("backup.bin"));
-    Dialogs::setFileInterceptor([target](const Dialogs::FileRequest&) { return target; });
+    FileAnswer files(work->file(QStringLiteral("backup.bin")));
     page->form()->btnBackup->click();
-    QVERIFY(waitForBox());
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Backup file failed!"));
+    QCOMPARE(boxes->waitForBox(30000).summary(), QStringLiteral("[Warning] Backup file failed!"));
     QVERIFY(!page->isBackupRunning());
-    QCOMPARE(readFile(target).size(), 4 * 1024);
+    QCOMPARE(readFile(files.path).size(), 4 * 1024);
 }
 
 QTEST_MAIN(TestProgrammingDevsim)

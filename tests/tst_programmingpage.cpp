@@ -2,11 +2,10 @@
 // (version check, start, chunks, sequence bytes, resends, bounds), the
 // temporary image and the backup, driven by replies handed to
 // handleRespond directly.
-#include "common/dialogs.h"
+#include "pagetestutil.h"
 #include "programming/firmwarepackage.h"
 #include "programming/programmingpage.h"
 #include "progtestutil.h"
-#include "testutil.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -14,7 +13,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -28,107 +26,108 @@ struct Sent
     QByteArray data;
 };
 
+const QByteArray kAccepted(1, '\1');
+const QByteArray kRefused(1, '\0');
+
+// What a refused file needs besides the file itself.
+enum class Setup
+{
+    None,
+    LeftoverImage,
+    TempFolderIsAFile,
+    NoFile
+};
+
 } // namespace
 
-class TestProgrammingPage : public QObject
+Q_DECLARE_METATYPE(Setup)
+
+class TestProgrammingPage : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
     void init();
     void cleanup();
 
-    void formTexts();
-    void rootTypeOnceAndKeptOnLanguageChange();
-    void typeChangeReadsVersion();
+    void formAndTypes();
     void versionRead_data();
     void versionRead();
     void chooseFile();
-    void emptyPathIsATip();
 
     void transferMode_data();
     void transferMode();
     void chunking_data();
     void chunking();
     void emptyImageWaitsForDevice();
-    void sequenceByteWraps();
-    void progressText();
-    void progressStepsAreCoalesced();
-    void resendsThenTimeout();
-    void legacyTimesOutAtOnce();
+    void progress();
+    void timeout_data();
+    void timeout();
     void refusals_data();
     void refusals();
     void linkLossEndsRun();
-    void finishWaitIsBounded_data();
-    void finishWaitIsBounded();
-    void finishWithoutInstalling();
-    void versionReplyDuringTransferDoesNotRestart();
+    void finish_data();
+    void finish();
+    void requestsDuringTransfer();
     void sendErrorInsideChunkEndsRun();
 
     void packageIsUnpackedAndItsImageRemoved();
     void userFileNamedLikeTheTemporaryImageSurvives();
-    void damagedPackageIsNotSent();
-    void emptyPackageSendsNothing();
-    void temporaryImageNotWritable();
-    void unreadableFile();
+    void fileRefused_data();
+    void fileRefused();
 
     void backupCompletes();
     void backupRefusals_data();
     void backupRefusals();
-    void backupCancelledDialog();
-    void backupFileCannotBeOpened();
-    void backupLinkLoss();
-    void backupPieceTimeout();
-    void backupTargetNamedTmpBinSurvives();
-    void backupIgnoredWhileProgramming();
+    void backupTargetUnusable();
+    void backupFailures();
 
 private:
-    void reply(int cmd, const QByteArray& payload)
+    void reply(int cmd, const QByteArray& payload) { respond(*page, cmd, payload); }
+    Sent takeSent() { return sent.isEmpty() ? Sent{-1, QByteArray()} : sent.takeFirst(); }
+    QString imageFile(const QByteArray& bytes)
     {
-        page->handleRespond(cmd, reinterpret_cast<const quint8*>(payload.constData()),
-                            payload.size());
-    }
-    Sent takeSent()
-    {
-        if (sent.isEmpty())
-            return Sent{-1, QByteArray()};
-        return sent.takeFirst();
+        const QString path = work->file(QStringLiteral("image.bin"));
+        writeFile(path, bytes);
+        return path;
     }
     // Starts a run with the file and answers the version check; returns the
     // 0x0100 request's payload.
     QByteArray startRun(const QString& path, const QByteArray& version = "v1.3.0 build42");
-    void answerFileDialog(const QString& path);
+    // Starts a run of the image and accepts it; returns the first chunk.
+    Sent startTransfer(const QByteArray& image, const QByteArray& version = "v1.3.0 build42")
+    {
+        startRun(imageFile(image), version);
+        reply(0x0100, kAccepted);
+        return takeSent();
+    }
 
-    ProgrammingPage* page = nullptr;
-    BoxRecorder* boxes = nullptr;
-    TempWorkDir* work = nullptr;
+    std::unique_ptr<TempWorkDir> work;
+    std::unique_ptr<FileAnswer> files;
+    std::unique_ptr<ProgrammingPage> page;
     QList<Sent> sent;
-    QList<Dialogs::FileRequest> fileRequests;
 };
 
 void TestProgrammingPage::init()
 {
-    work = new TempWorkDir;
+    BoxCheckedTest::init();
+    work = std::make_unique<TempWorkDir>();
     QVERIFY(QDir().mkpath(QStringLiteral("app")));
     FirmwarePackage::setBaseDir(work->file(QStringLiteral("app")));
-    boxes = new BoxRecorder;
-    page = new ProgrammingPage;
-    connect(page, &ProgrammingPage::sendCmd, this,
-            [this](int cmd, QByteArray data) { sent.append(Sent{cmd, data}); });
+    files = std::make_unique<FileAnswer>();
+    page = std::make_unique<ProgrammingPage>();
+    connect(page.get(), &ProgrammingPage::sendCmd, this, [this](int cmd, QByteArray data) {
+        sent.append(Sent{cmd, data});
+    });
     sent.clear();
-    fileRequests.clear();
 }
 
 void TestProgrammingPage::cleanup()
 {
-    boxes->checkNoneLeft();
-    delete page;
-    page = nullptr;
-    delete boxes;
-    boxes = nullptr;
-    Dialogs::setFileInterceptor(Dialogs::FileInterceptor());
+    page.reset();
+    BoxCheckedTest::cleanup();
+    files.reset();
     FirmwarePackage::setBaseDir(QString());
-    delete work;
-    work = nullptr;
+    work.reset();
 }
 
 QByteArray TestProgrammingPage::startRun(const QString& path, const QByteArray& version)
@@ -143,75 +142,46 @@ QByteArray TestProgrammingPage::startRun(const QString& path, const QByteArray& 
     return start.cmd == 0x0100 ? start.data : QByteArray();
 }
 
-void TestProgrammingPage::answerFileDialog(const QString& path)
-{
-    Dialogs::setFileInterceptor([this, path](const Dialogs::FileRequest& request) {
-        fileRequests.append(request);
-        return path;
-    });
-}
-
 // ------------------------------------------------------------------- form
 
-void TestProgrammingPage::formTexts()
+void TestProgrammingPage::formAndTypes()
 {
-    UI_ProgrammingPage* ui = page->form();
-    QCOMPARE(ui->labelType->text(), QStringLiteral("Programming type    :"));
-    QCOMPARE(ui->labelVersionTitle->text(), QStringLiteral("Current version     :"));
-    QCOMPARE(ui->labelFile->text(), QStringLiteral("Programming file    :"));
-    QCOMPARE(ui->labelProgress->text(), QStringLiteral("Programming progress:"));
-    QCOMPARE(ui->btnBackup->text(), QStringLiteral("Backup"));
-    QCOMPARE(ui->btnRead->text(), QStringLiteral("Read"));
-    QCOMPARE(ui->btnChoose->text(), QStringLiteral("Choose"));
-    QCOMPARE(ui->btnProgramming->text(), QStringLiteral("Programming"));
-    QCOMPARE(ui->comboType->count(), 3);
-    QCOMPARE(ui->comboType->itemText(0), QStringLiteral("APP"));
-    QCOMPARE(ui->comboType->itemText(1), QStringLiteral("Firmware"));
-    QCOMPARE(ui->comboType->itemText(2), QStringLiteral("Patch"));
-    QVERIFY(ui->labelVersion->text().isEmpty());
-    QVERIFY(ui->labelStatus->text().isEmpty());
-    QCOMPARE(ui->labelStatus->styleSheet(), QStringLiteral("color: red; font: 32px; "));
-    QCOMPARE(ui->progressBar->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+    QComboBox* combo = page->typeCombo();
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE((QStringList{combo->itemText(0), combo->itemText(1), combo->itemText(2)}),
+             (QStringList{"APP", "Firmware", "Patch"}));
     // No batch button until the batch dialog exists.
     for (QPushButton* button : page->findChildren<QPushButton*>())
         QVERIFY(button->text() != QLatin1String("Batch Programming"));
     QVERIFY(!page->chunkTimer()->isSingleShot());
     QVERIFY(!page->chunkTimer()->parent());
     QVERIFY(sent.isEmpty());
-}
 
-void TestProgrammingPage::rootTypeOnceAndKeptOnLanguageChange()
-{
+    // Choosing a type, and "Read", ask for that type's version.
+    combo->setCurrentIndex(2);
+    page->form()->btnRead->click();
+    for (int i = 0; i < 2; ++i) {
+        const Sent s = takeSent();
+        QCOMPARE(s.cmd, 0x0001);
+        QCOMPARE(s.data, QByteArray(1, '\x02'));
+    }
+
+    // "root" is added once and kept, selected, across a language change.
     page->addRootProgType();
     page->addRootProgType();
-    QComboBox* combo = page->typeCombo();
     QCOMPARE(combo->count(), 4);
     QCOMPARE(combo->itemText(3), QStringLiteral("root"));
     combo->setCurrentIndex(3);
     QCOMPARE(takeSent().data, QByteArray(1, '\x03'));
-
     QEvent change(QEvent::LanguageChange);
-    QCoreApplication::sendEvent(page, &change);
+    QCoreApplication::sendEvent(page.get(), &change);
     QCOMPARE(combo->count(), 4);
     QCOMPARE(combo->currentIndex(), 3);
     QVERIFY2(sent.isEmpty(), "re-applying the texts sends nothing");
-
     combo->setCurrentIndex(1);
-    QCoreApplication::sendEvent(page, &change);
+    QCoreApplication::sendEvent(page.get(), &change);
     QCOMPARE(combo->currentIndex(), 1);
     QCOMPARE(sent.size(), 1);
-}
-
-void TestProgrammingPage::typeChangeReadsVersion()
-{
-    page->typeCombo()->setCurrentIndex(2);
-    Sent s = takeSent();
-    QCOMPARE(s.cmd, 0x0001);
-    QCOMPARE(s.data, QByteArray(1, '\x02'));
-    page->form()->btnRead->click();
-    s = takeSent();
-    QCOMPARE(s.cmd, 0x0001);
-    QCOMPARE(s.data, QByteArray(1, '\x02'));
 }
 
 void TestProgrammingPage::versionRead_data()
@@ -239,28 +209,23 @@ void TestProgrammingPage::versionRead()
 
 void TestProgrammingPage::chooseFile()
 {
-    answerFileDialog(QStringLiteral("/some/where/image.bin"));
+    files->path = QStringLiteral("/some/where/image.bin");
     page->form()->btnChoose->click();
     QCOMPARE(page->form()->leFile->text(), QStringLiteral("/some/where/image.bin"));
-    QCOMPARE(fileRequests.size(), 1);
-    QCOMPARE(fileRequests[0].mode, Dialogs::FileMode::Open);
-    QCOMPARE(fileRequests[0].caption, QStringLiteral("Choose programming file"));
-    QCOMPARE(fileRequests[0].filter, QStringLiteral("Binary Files(*.bin);;*"));
-    QCOMPARE(fileRequests[0].directory, QCoreApplication::applicationDirPath());
+    QCOMPARE(files->requests.size(), 1);
+    QCOMPARE(files->request(0), "Open|Choose programming file|Binary Files(*.bin);;*|" + appDir());
 
     // Starts at the current path; a cancelled dialog keeps it.
-    answerFileDialog(QString());
+    files->path.clear();
     page->form()->btnChoose->click();
-    QCOMPARE(fileRequests.last().directory, QStringLiteral("/some/where/image.bin"));
+    QCOMPARE(files->requests.last().directory, QStringLiteral("/some/where/image.bin"));
     QCOMPARE(page->form()->leFile->text(), QStringLiteral("/some/where/image.bin"));
-}
 
-void TestProgrammingPage::emptyPathIsATip()
-{
+    // No path at all: a tip, nothing sent.
+    page->form()->leFile->clear();
     page->form()->btnProgramming->click();
     const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Tip"));
-    QCOMPARE(box.text, QStringLiteral("Programming file is not choosen!"));
+    QCOMPARE(box.summary(), QStringLiteral("[Tip] Programming file is not choosen!"));
     QCOMPARE(box.icon, QMessageBox::Information);
     QVERIFY(sent.isEmpty());
     QVERIFY(!page->isRunning());
@@ -292,11 +257,9 @@ void TestProgrammingPage::transferMode()
 {
     QFETCH(QByteArray, version);
     QFETCH(bool, legacy);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, "ab"));
-    QCOMPARE(startRun(path, version), QByteArray::fromHex("0000000002"));
+    QCOMPARE(startRun(imageFile("ab"), version), QByteArray::fromHex("0000000002"));
     QCOMPARE(page->isLegacyTransfer(), legacy);
-    reply(0x0100, QByteArray(1, '\1'));
+    reply(0x0100, kAccepted);
     const Sent chunk = takeSent();
     QCOMPARE(chunk.cmd, 0x0101);
     QCOMPARE(chunk.data, legacy ? QByteArray("ab") : QByteArray("\0ab", 3));
@@ -305,43 +268,41 @@ void TestProgrammingPage::transferMode()
 void TestProgrammingPage::chunking_data()
 {
     QTest::addColumn<int>("size");
-    QTest::addColumn<QList<int>>("chunks");
-    QTest::newRow("1 byte") << 1 << QList<int>{1};
-    QTest::newRow("1024 bytes") << 1024 << QList<int>{1024};
-    QTest::newRow("1025 bytes") << 1025 << QList<int>{1024, 1};
-    QTest::newRow("3000 bytes") << 3000 << QList<int>{1024, 1024, 952};
+    QTest::newRow("1 byte") << 1;
+    QTest::newRow("1024 bytes") << 1024;
+    QTest::newRow("1025 bytes") << 1025;
+    QTest::newRow("3000 bytes") << 3000;
+    QTest::newRow("300 chunks, the sequence byte wraps") << 300 * 1024;
 }
 
 void TestProgrammingPage::chunking()
 {
     QFETCH(int, size);
-    QFETCH(QList<int>, chunks);
     const QByteArray image = pattern(size);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, image));
+    const QString path = imageFile(image);
     page->setProgressInterval(0);
     page->typeCombo()->setCurrentIndex(2);
     sent.clear();
-    const QByteArray start = startRun(path);
     QByteArray expectedStart = QByteArray::fromHex("02");
     expectedStart.append(char(size >> 24)).append(char(size >> 16)).append(char(size >> 8)).append(char(size));
-    QCOMPARE(start, expectedStart);
+    QCOMPARE(startRun(path), expectedStart);
     QCOMPARE(page->phase(), ProgrammingPage::Phase::Starting);
 
-    reply(0x0100, QByteArray(1, '\1'));
+    reply(0x0100, kAccepted);
     QCOMPARE(page->statusText(), QStringLiteral("Programming..."));
+    const int chunks = (size + 1023) / 1024;
     QByteArray received;
-    for (int i = 0; i < chunks.size(); ++i) {
+    for (int i = 0; i < chunks; ++i) {
         const Sent chunk = takeSent();
         QCOMPARE(chunk.cmd, 0x0101);
-        QCOMPARE(chunk.data.size(), chunks[i] + 1);
-        QCOMPARE(quint8(chunk.data.at(0)), quint8(i));
+        QCOMPARE(chunk.data.size(), qMin(1024, size - 1024 * i) + 1);
+        QCOMPARE(quint8(chunk.data.at(0)), quint8(i & 0xFF));
         received.append(chunk.data.mid(1));
         QVERIFY(sent.isEmpty());
         // The timer runs while data is left and stops after the last chunk.
-        QCOMPARE(page->chunkTimer()->isActive(), i + 1 < chunks.size());
+        QCOMPARE(page->chunkTimer()->isActive(), i + 1 < chunks);
         QCOMPARE(page->form()->progressBar->value(), int(received.size()));
-        reply(0x0101, QByteArray(1, '\1'));
+        reply(0x0101, kAccepted);
     }
     QCOMPARE(received, image);
     QVERIFY2(sent.isEmpty(), "the last acknowledgement sends nothing more");
@@ -354,18 +315,15 @@ void TestProgrammingPage::chunking()
     reply(0x0103, QByteArray());
     QVERIFY(page->statusText().isEmpty());
     const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("Programming finish!"));
+    QCOMPARE(box.summary(), QStringLiteral("[Information] Programming finish!"));
     QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
     QVERIFY(QFile::exists(path));
 }
 
 void TestProgrammingPage::emptyImageWaitsForDevice()
 {
-    const QString path = work->file(QStringLiteral("empty.bin"));
-    QVERIFY(writeFile(path, QByteArray()));
-    QCOMPARE(startRun(path), QByteArray::fromHex("0000000000"));
-    reply(0x0100, QByteArray(1, '\1'));
+    QCOMPARE(startRun(imageFile(QByteArray())), QByteArray::fromHex("0000000000"));
+    reply(0x0100, kAccepted);
     QVERIFY(sent.isEmpty());
     QVERIFY(page->isRunning());
     QVERIFY(!page->chunkTimer()->isActive());
@@ -374,118 +332,82 @@ void TestProgrammingPage::emptyImageWaitsForDevice()
     QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
 }
 
-void TestProgrammingPage::sequenceByteWraps()
-{
-    const int chunks = 300;
-    const QString path = work->file(QStringLiteral("big.bin"));
-    QVERIFY(writeFile(path, pattern(chunks * 1024)));
-    startRun(path);
-    reply(0x0100, QByteArray(1, '\1'));
-    for (int i = 0; i < chunks; ++i) {
-        const Sent chunk = takeSent();
-        QCOMPARE(chunk.cmd, 0x0101);
-        QCOMPARE(quint8(chunk.data.at(0)), quint8(i & 0xFF));
-        if (i == 256)
-            QCOMPARE(quint8(chunk.data.at(0)), quint8(0));
-        reply(0x0101, QByteArray(1, '\1'));
-    }
-    QVERIFY(sent.isEmpty());
-}
-
-void TestProgrammingPage::progressText()
+void TestProgrammingPage::progress()
 {
     QCOMPARE(ProgProtocol::percentText(512, 2048), QStringLiteral("25.00"));
     QCOMPARE(ProgProtocol::percentText(1, 3), QStringLiteral("33.33"));
     QCOMPARE(ProgProtocol::percentText(0, 0), QStringLiteral("0.00"));
 
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(4096)));
-    page->form()->leFile->setText(path);
-    page->form()->btnProgramming->click();
-    QCOMPARE(page->form()->progressBar->format(), QStringLiteral("Progress: 0%"));
-    QCOMPARE(page->form()->progressBar->value(), 0);
-    sent.clear();
-    reply(0x0001, "v1.3.0 x");
-    reply(0x0100, QByteArray(1, '\1'));
-    QCOMPARE(page->form()->progressBar->maximum(), 4096);
-    QCOMPARE(page->form()->progressBar->format(), QStringLiteral("Progress: 25.00%"));
-}
-
-void TestProgrammingPage::progressStepsAreCoalesced()
-{
+    // The first step shows at once, later ones wait for the interval, the
+    // last one does not.
     page->setProgressInterval(10000);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(4096)));
-    startRun(path);
-    reply(0x0100, QByteArray(1, '\1'));
+    page->form()->leFile->setText(imageFile(pattern(4096)));
+    page->form()->btnProgramming->click();
     QProgressBar* bar = page->form()->progressBar;
-    QCOMPARE(bar->value(), 1024); // the first step shows at once
-    reply(0x0101, QByteArray(1, '\1'));
-    reply(0x0101, QByteArray(1, '\1'));
-    QCOMPARE(bar->value(), 1024); // later steps wait for the interval ...
+    QCOMPARE(bar->format(), QStringLiteral("Progress: 0%"));
+    QCOMPARE(bar->value(), 0);
+    reply(0x0001, "v1.3.0 x");
+    reply(0x0100, kAccepted);
+    QCOMPARE(bar->maximum(), 4096);
+    QCOMPARE(bar->value(), 1024);
+    QCOMPARE(bar->format(), QStringLiteral("Progress: 25.00%"));
+    reply(0x0101, kAccepted);
+    reply(0x0101, kAccepted);
+    QCOMPARE(bar->value(), 1024);
     QCOMPARE(page->chunkSender().bytesDone(), qint64(3072));
-    reply(0x0101, QByteArray(1, '\1'));
-    QCOMPARE(bar->value(), 4096); // ... but the last one does not
+    reply(0x0101, kAccepted);
+    QCOMPARE(bar->value(), 4096);
     QCOMPARE(bar->format(), QStringLiteral("Progress: 100.00%"));
 
     // A step held back is shown when the interval is over.
     page->setProgressInterval(50);
     sent.clear();
-    QCOMPARE(startRun(path), QByteArray::fromHex("0000001000"));
-    reply(0x0100, QByteArray(1, '\1'));
-    reply(0x0101, QByteArray(1, '\1'));
+    QCOMPARE(startRun(page->form()->leFile->text()), QByteArray::fromHex("0000001000"));
+    reply(0x0100, kAccepted);
+    reply(0x0101, kAccepted);
     QCOMPARE(bar->value(), 1024);
     QTRY_COMPARE(bar->value(), 2048);
     QCOMPARE(bar->format(), QStringLiteral("Progress: 50.00%"));
     sent.clear();
 }
 
-void TestProgrammingPage::resendsThenTimeout()
+void TestProgrammingPage::timeout_data()
 {
-    page->setChunkInterval(30);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    startRun(path);
-    reply(0x0100, QByteArray(1, '\1'));
-    const Sent first = takeSent();
-    reply(0x0101, QByteArray(1, '\1'));
-    const Sent second = takeSent();
-    QCOMPARE(quint8(second.data.at(0)), quint8(1));
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<int>("resends");
+    QTest::newRow("three resends, then the end") << QByteArray("v1.3.0 build42") << 3;
+    QTest::newRow("legacy chunks are never resent") << QByteArray("v1.2.2 r1") << 0;
+}
 
-    // Three resends of the same chunk, then the run ends before the box.
+void TestProgrammingPage::timeout()
+{
+    QFETCH(QByteArray, version);
+    QFETCH(int, resends);
+    page->setChunkInterval(30);
+    const QByteArray image = pattern(3000);
+    const QByteArray sequence = resends ? QByteArray(1, '\0') : QByteArray();
+    QCOMPARE(startTransfer(image, version).data, sequence + image.left(1024));
+    reply(0x0101, kAccepted);
+    const Sent second = takeSent();
+    QCOMPARE(second.data.right(1024), image.mid(1024, 1024));
+
+    // The run ends before the box comes.
     bool runEndedBeforeBox = false;
-    MsgBox::Interceptor previous = MsgBox::setInterceptor([&](const MsgBox::Request& r) {
-        runEndedBeforeBox = !page->isRunning() && !page->chunkTimer()->isActive();
-        return previous(r);
-    });
-    QVERIFY(waitFor([this] { return boxes->count() > 0; }));
-    MsgBox::setInterceptor(previous);
-    QCOMPARE(sent.size(), 3);
+    {
+        BoxHook hook([&](const MsgBox::Request& request, const MsgBox::Interceptor& next) {
+            runEndedBeforeBox = !page->isRunning() && !page->chunkTimer()->isActive();
+            return next(request);
+        });
+        QCOMPARE(boxes->waitForText(), QStringLiteral("Programming timeout!"));
+    }
+    QVERIFY(runEndedBeforeBox);
+    QCOMPARE(sent.size(), resends);
     for (const Sent& s : sent) {
         QCOMPARE(s.cmd, 0x0101);
         QCOMPARE(s.data, second.data);
     }
     sent.clear();
-    QVERIFY(runEndedBeforeBox);
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Programming timeout!"));
     QVERIFY(page->statusText().isEmpty());
-    Q_UNUSED(first)
-}
-
-void TestProgrammingPage::legacyTimesOutAtOnce()
-{
-    page->setChunkInterval(30);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    startRun(path, "v1.2.2 r1");
-    reply(0x0100, QByteArray(1, '\1'));
-    QCOMPARE(takeSent().data, pattern(3000).left(1024));
-    QVERIFY(waitFor([this] { return boxes->count() > 0; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming timeout!"));
-    QVERIFY2(sent.isEmpty(), "legacy chunks are never resent");
-    QVERIFY(!page->isRunning());
 }
 
 void TestProgrammingPage::refusals_data()
@@ -493,14 +415,11 @@ void TestProgrammingPage::refusals_data()
     QTest::addColumn<int>("cmd");
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QString>("text");
-    QTest::newRow("start refused") << 0x0100 << QByteArray(1, '\0')
-                                   << QStringLiteral("Start programming failed!");
+    QTest::newRow("start refused") << 0x0100 << kRefused << "Start programming failed!";
     QTest::newRow("start reply without payload")
-        << 0x0100 << QByteArray() << QStringLiteral("Start programming failed!");
-    QTest::newRow("chunk refused") << 0x0101 << QByteArray(1, '\0')
-                                   << QStringLiteral("Programming failed!");
-    QTest::newRow("chunk reply without payload")
-        << 0x0101 << QByteArray() << QStringLiteral("Programming failed!");
+        << 0x0100 << QByteArray() << "Start programming failed!";
+    QTest::newRow("chunk refused") << 0x0101 << kRefused << "Programming failed!";
+    QTest::newRow("chunk reply without payload") << 0x0101 << QByteArray() << "Programming failed!";
 }
 
 void TestProgrammingPage::refusals()
@@ -509,11 +428,9 @@ void TestProgrammingPage::refusals()
     QFETCH(QByteArray, payload);
     QFETCH(QString, text);
     page->setChunkInterval(30);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    startRun(path);
+    startRun(imageFile(pattern(3000)));
     if (cmd == 0x0101) {
-        reply(0x0100, QByteArray(1, '\1'));
+        reply(0x0100, kAccepted);
         QCOMPARE(takeSent().cmd, 0x0101);
     }
     // A reply without payload arrives with a pointer that must not be read.
@@ -521,14 +438,12 @@ void TestProgrammingPage::refusals()
     page->handleRespond(cmd, payload.isEmpty() ? reinterpret_cast<const quint8*>(poison)
                                                : reinterpret_cast<const quint8*>(payload.constData()),
                         payload.size());
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, text);
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] ") + text);
     QVERIFY(!page->isRunning());
     QVERIFY(!page->chunkTimer()->isActive());
-    QTest::qWait(100);
-    QVERIFY2(sent.isEmpty(), "no resend after a refusal");
-    QCOMPARE(boxes->count(), 0);
+    // Over three chunk intervals, no resend and no further box.
+    QVERIFY2(!waitFor([this] { return !sent.isEmpty() || boxes->count() > 0; }, 100),
+             "no resend after a refusal");
 }
 
 void TestProgrammingPage::linkLossEndsRun()
@@ -536,84 +451,70 @@ void TestProgrammingPage::linkLossEndsRun()
     page->handleError();
     QCOMPARE(boxes->count(), 0); // idle: nothing to report
 
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    startRun(path);
-    reply(0x0100, QByteArray(1, '\1'));
+    startTransfer(pattern(3000));
     page->handleError();
     const BoxRecorder::Box box = boxes->take();
     QCOMPARE(box.icon, QMessageBox::Information);
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("Programming failed!"));
+    QCOMPARE(box.summary(), QStringLiteral("[Information] Programming failed!"));
     QVERIFY(!page->isRunning());
     QVERIFY(!page->chunkTimer()->isActive());
 }
 
-void TestProgrammingPage::finishWaitIsBounded_data()
+void TestProgrammingPage::finish_data()
 {
     QTest::addColumn<bool>("installing");
-    QTest::newRow("no 0x0102 after the last chunk") << false;
-    QTest::newRow("no 0x0103 after 0x0102") << true;
+    QTest::addColumn<bool>("finished");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no 0x0102 after the last chunk")
+        << false << false << "[Warning] Programming timeout!";
+    QTest::newRow("no 0x0103 after 0x0102") << true << false << "[Warning] Programming timeout!";
+    QTest::newRow("0x0103 without 0x0102") << false << true << "[Information] Programming finish!";
 }
 
-void TestProgrammingPage::finishWaitIsBounded()
+// The wait for the end is bounded; after the end a lost link reports nothing.
+void TestProgrammingPage::finish()
 {
     QFETCH(bool, installing);
+    QFETCH(bool, finished);
+    QFETCH(QString, text);
     page->setFinishTimeout(50);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(100)));
-    startRun(path);
-    reply(0x0100, QByteArray(1, '\1'));
-    takeSent();
-    reply(0x0101, QByteArray(1, '\1'));
+    startTransfer(pattern(100));
+    reply(0x0101, kAccepted);
     if (installing)
         reply(0x0102, QByteArray());
-    QVERIFY(waitFor([this] { return boxes->count() > 0; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Programming timeout!"));
+    if (finished)
+        reply(0x0103, QByteArray());
+    QCOMPARE(boxes->waitForBox().summary(), text);
     QVERIFY(!page->isRunning());
     QVERIFY(page->statusText().isEmpty());
     QCOMPARE(page->phase(), ProgrammingPage::Phase::Idle);
-}
-
-void TestProgrammingPage::finishWithoutInstalling()
-{
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(10)));
-    startRun(path);
-    reply(0x0100, QByteArray(1, '\1'));
-    takeSent();
-    reply(0x0101, QByteArray(1, '\1'));
-    reply(0x0103, QByteArray());
-    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
-    QVERIFY(!page->isRunning());
     page->handleError();
-    QCOMPARE(boxes->count(), 0);
 }
 
-void TestProgrammingPage::versionReplyDuringTransferDoesNotRestart()
+// A version reply and a backup during a transfer neither restart nor
+// disturb it.
+void TestProgrammingPage::requestsDuringTransfer()
 {
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    startRun(path);
-    reply(0x0100, QByteArray(1, '\1'));
-    takeSent();
+    startTransfer(pattern(3000));
     reply(0x0001, "v1.3.0 again");
     QVERIFY(sent.isEmpty());
     QCOMPARE(page->form()->labelVersion->text(), QStringLiteral("v1.3.0 again"));
-    reply(0x0101, QByteArray(1, '\1'));
+    page->form()->btnBackup->click();
+    QVERIFY(sent.isEmpty());
+    files->path = work->file(QStringLiteral("backup.bin"));
+    reply(0x0151, QByteArray::fromHex("00000004"));
+    QVERIFY(files->requests.isEmpty());
+    reply(0x0101, kAccepted);
     QCOMPARE(quint8(takeSent().data.at(0)), quint8(1));
 }
 
 void TestProgrammingPage::sendErrorInsideChunkEndsRun()
 {
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    startRun(path);
+    startRun(imageFile(pattern(3000)));
     // The link reports a failed send while the chunk is being emitted.
-    auto failing = connect(page, &ProgrammingPage::sendCmd, page, &ProgrammingPage::handleError);
-    reply(0x0100, QByteArray(1, '\1'));
+    auto failing =
+        connect(page.get(), &ProgrammingPage::sendCmd, page.get(), &ProgrammingPage::handleError);
+    reply(0x0100, kAccepted);
     disconnect(failing);
     QCOMPARE(boxes->takeText(), QStringLiteral("Programming failed!"));
     QVERIFY(!page->isRunning());
@@ -631,12 +532,12 @@ void TestProgrammingPage::packageIsUnpackedAndItsImageRemoved()
     QCOMPARE(startRun(path), QByteArray::fromHex("00000005dc"));
     const QString temp = FirmwarePackage::tempImagePath();
     QVERIFY(QFile::exists(temp));
-    reply(0x0100, QByteArray(1, '\1'));
+    reply(0x0100, kAccepted);
     QByteArray received = takeSent().data.mid(1);
-    reply(0x0101, QByteArray(1, '\1'));
+    reply(0x0101, kAccepted);
     received += takeSent().data.mid(1);
     QCOMPARE(received, image);
-    reply(0x0101, QByteArray(1, '\1'));
+    reply(0x0101, kAccepted);
     reply(0x0102, QByteArray());
     QVERIFY(!QFile::exists(temp));
     QVERIFY(QFile::exists(path));
@@ -654,71 +555,66 @@ void TestProgrammingPage::userFileNamedLikeTheTemporaryImageSurvives()
                                 FirmwarePackage::tempImagePath()}) {
         QVERIFY(writeFile(path, "plain"));
         QCOMPARE(startRun(path), QByteArray::fromHex("0000000005"));
-        reply(0x0100, QByteArray(1, '\1'));
+        reply(0x0100, kAccepted);
         QCOMPARE(takeSent().data, QByteArray("\0plain", 6));
-        reply(0x0101, QByteArray(1, '\1'));
+        reply(0x0101, kAccepted);
         reply(0x0102, QByteArray());
         QVERIFY2(QFile::exists(path), qPrintable(path));
         // Ended by a failure as well.
         startRun(path);
-        reply(0x0100, QByteArray(1, '\0'));
+        reply(0x0100, kRefused);
         QCOMPARE(boxes->takeText(), QStringLiteral("Start programming failed!"));
         QVERIFY2(QFile::exists(path), qPrintable(path));
     }
 }
 
-void TestProgrammingPage::damagedPackageIsNotSent()
+void TestProgrammingPage::fileRefused_data()
 {
-    const QString path = work->file(QStringLiteral("damaged.bin"));
-    QByteArray bytes = package(1, pattern(100));
-    bytes[20] = static_cast<char>(bytes.at(20) ^ 0x40);
-    QVERIFY(writeFile(path, bytes));
-    QCOMPARE(startRun(path), QByteArray());
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("The programming file is a damaged firmware package!"));
-    QVERIFY(!page->isRunning());
-
-    QVERIFY(writeFile(path, package(2, shifted(pattern(10), 11))));
-    QCOMPARE(startRun(path), QByteArray());
-    QCOMPARE(boxes->takeText(), QStringLiteral("The programming file is a damaged firmware package!"));
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QString>("text");
+    const QString damaged = QStringLiteral("The programming file is a damaged firmware package!");
+    QByteArray badCrc = package(1, pattern(100));
+    badCrc[20] = static_cast<char>(badCrc.at(20) ^ 0x40);
+    QTest::newRow("CRC does not match") << badCrc << Setup::None << damaged;
+    QTest::newRow("count beyond the image")
+        << package(2, shifted(pattern(10), 11)) << Setup::None << damaged;
+    QTest::newRow("empty package, a leftover image of another run")
+        << package(1, QByteArray()) << Setup::LeftoverImage << "Open programming file failed!";
+    QTest::newRow("temporary image not writable")
+        << package(0, pattern(10)) << Setup::TempFolderIsAFile << "Open programming file failed!";
+    QTest::newRow("no such file") << QByteArray() << Setup::NoFile
+                                  << "Open programming file failed!";
 }
 
-void TestProgrammingPage::emptyPackageSendsNothing()
+// Files that cannot be sent: nothing starts.
+void TestProgrammingPage::fileRefused()
 {
-    QVERIFY(QDir().mkpath(FirmwarePackage::tempImageDir()));
-    QVERIFY(writeFile(FirmwarePackage::tempImagePath(), "leftover of another run"));
-    const QString path = work->file(QStringLiteral("empty-package.bin"));
-    QVERIFY(writeFile(path, package(1, QByteArray())));
-    QCOMPARE(startRun(path), QByteArray());
-    QCOMPARE(boxes->takeText(), QStringLiteral("Open programming file failed!"));
-    QVERIFY(!page->isRunning());
-}
-
-void TestProgrammingPage::temporaryImageNotWritable()
-{
-    QVERIFY(writeFile(FirmwarePackage::tempImageDir(), "a file where the folder belongs"));
+    QFETCH(QByteArray, bytes);
+    QFETCH(Setup, setup);
+    QFETCH(QString, text);
+    if (setup == Setup::LeftoverImage) {
+        QVERIFY(QDir().mkpath(FirmwarePackage::tempImageDir()));
+        QVERIFY(writeFile(FirmwarePackage::tempImagePath(), "leftover of another run"));
+    } else if (setup == Setup::TempFolderIsAFile) {
+        QVERIFY(writeFile(FirmwarePackage::tempImageDir(), "a file where the folder belongs"));
+    }
     const QString path = work->file(QStringLiteral("package.bin"));
-    QVERIFY(writeFile(path, package(0, pattern(10))));
+    if (setup != Setup::NoFile)
+        QVERIFY(writeFile(path, bytes));
     QCOMPARE(startRun(path), QByteArray());
-    QCOMPARE(boxes->takeText(), QStringLiteral("Open programming file failed!"));
-}
-
-void TestProgrammingPage::unreadableFile()
-{
-    QCOMPARE(startRun(work->file(QStringLiteral("missing.bin"))), QByteArray());
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Open programming file failed!"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] ") + text);
     QVERIFY(!page->isRunning());
 }
 
 // ----------------------------------------------------------------- backup
 
+// Backup targets are named like the temporary image ("...tmp.bin"): they are
+// kept all the same, finished or not.
 void TestProgrammingPage::backupCompletes()
 {
-    const QString target = work->file(QStringLiteral("backup.bin"));
-    answerFileDialog(target);
+    const QString target = work->file(QStringLiteral("device-tmp.bin"));
+    files->path = target;
     page->typeCombo()->setCurrentIndex(1);
     sent.clear();
     page->form()->btnBackup->click();
@@ -729,11 +625,8 @@ void TestProgrammingPage::backupCompletes()
     reply(0x0150, QByteArray());
     QCOMPARE(page->statusText(), QStringLiteral("Backuping program..."));
     reply(0x0151, QByteArray::fromHex("00000a00")); // 2560 bytes
-    QCOMPARE(fileRequests.size(), 1);
-    QCOMPARE(fileRequests[0].mode, Dialogs::FileMode::Save);
-    QCOMPARE(fileRequests[0].caption, QStringLiteral("Backup program"));
-    QCOMPARE(fileRequests[0].filter, QStringLiteral("Binary File(*.bin)"));
-    QCOMPARE(fileRequests[0].directory, QCoreApplication::applicationDirPath());
+    QCOMPARE(files->requests.size(), 1);
+    QCOMPARE(files->request(0), "Save|Backup program|Binary File(*.bin)|" + appDir());
     QCOMPARE(page->statusText(), QStringLiteral("Receiving backup file..."));
     s = takeSent();
     QCOMPARE(s.cmd, 0x0152);
@@ -745,9 +638,7 @@ void TestProgrammingPage::backupCompletes()
     QCOMPARE(takeSent().cmd, 0x0152);
     reply(0x0152, program.mid(1000, 1560));
     QVERIFY(sent.isEmpty());
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Information"));
-    QCOMPARE(box.text, QStringLiteral("Backup file finished!"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Information] Backup file finished!"));
     QCOMPARE(readFile(target), program);
     QVERIFY(!page->isBackupRunning());
     // Late pieces go nowhere.
@@ -769,100 +660,57 @@ void TestProgrammingPage::backupRefusals()
 {
     QFETCH(QByteArray, payload);
     QFETCH(bool, statusCleared);
-    answerFileDialog(work->file(QStringLiteral("never.bin")));
+    files->path = work->file(QStringLiteral("never.bin"));
     reply(0x0150, QByteArray());
     reply(0x0151, payload);
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Start backup failed!"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Start backup failed!"));
     QCOMPARE(page->statusText().isEmpty(), statusCleared);
-    QVERIFY(fileRequests.isEmpty());
+    QVERIFY(files->requests.isEmpty());
     QVERIFY(sent.isEmpty());
 }
 
-void TestProgrammingPage::backupCancelledDialog()
+void TestProgrammingPage::backupTargetUnusable()
 {
-    answerFileDialog(QString());
+    // A cancelled dialog ends the backup quietly.
     reply(0x0150, QByteArray());
     reply(0x0151, QByteArray::fromHex("00000010"));
     QVERIFY(page->statusText().isEmpty());
     QVERIFY(sent.isEmpty());
     QVERIFY(!page->isBackupRunning());
-}
 
-void TestProgrammingPage::backupFileCannotBeOpened()
-{
-    answerFileDialog(work->path()); // a folder
+    files->path = work->path(); // a folder
     reply(0x0151, QByteArray::fromHex("00000010"));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Cannot open backup file!"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Cannot open backup file!"));
     QVERIFY(sent.isEmpty());
 }
 
-void TestProgrammingPage::backupLinkLoss()
+// A lost link, an empty piece and a missing piece end the backup.
+void TestProgrammingPage::backupFailures()
 {
-    const QString target = work->file(QStringLiteral("backup.bin"));
-    answerFileDialog(target);
+    const QString target = work->file(QStringLiteral("device-tmp.bin"));
+    files->path = target;
     reply(0x0151, QByteArray::fromHex("00001000"));
     takeSent();
     reply(0x0152, "part");
     takeSent();
     page->handleError();
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Backup file failed!"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Backup file failed!"));
     QVERIFY(!page->isBackupRunning());
     QCOMPARE(readFile(target), QByteArray("part"));
     reply(0x0152, "more");
     QCOMPARE(readFile(target), QByteArray("part"));
-    // An empty piece is a failure too.
+
     reply(0x0151, QByteArray::fromHex("00001000"));
     takeSent();
     reply(0x0152, QByteArray());
     QCOMPARE(boxes->takeText(), QStringLiteral("Backup file failed!"));
-}
 
-void TestProgrammingPage::backupPieceTimeout()
-{
     page->setBackupReplyTimeout(50);
-    answerFileDialog(work->file(QStringLiteral("backup.bin")));
+    sent.clear();
     reply(0x0151, QByteArray::fromHex("00001000"));
-    QVERIFY(waitFor([this] { return boxes->count() > 0; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Backup file failed!"));
+    QCOMPARE(boxes->waitForText(), QStringLiteral("Backup file failed!"));
     QVERIFY(!page->isBackupRunning());
-}
-
-void TestProgrammingPage::backupTargetNamedTmpBinSurvives()
-{
-    const QString target = work->file(QStringLiteral("device-tmp.bin"));
-    answerFileDialog(target);
-    reply(0x0151, QByteArray::fromHex("00000004"));
-    reply(0x0152, "data");
-    QCOMPARE(boxes->takeText(), QStringLiteral("Backup file finished!"));
-    QCOMPARE(readFile(target), QByteArray("data"));
-    // A failed backup keeps what it received as well.
-    reply(0x0151, QByteArray::fromHex("00000008"));
-    reply(0x0152, "data");
-    reply(0x0152, QByteArray());
-    QCOMPARE(boxes->takeText(), QStringLiteral("Backup file failed!"));
-    QVERIFY(QFile::exists(target));
-}
-
-void TestProgrammingPage::backupIgnoredWhileProgramming()
-{
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    startRun(path);
-    reply(0x0100, QByteArray(1, '\1'));
-    takeSent();
-    page->form()->btnBackup->click();
-    QVERIFY(sent.isEmpty());
-    answerFileDialog(work->file(QStringLiteral("backup.bin")));
-    reply(0x0151, QByteArray::fromHex("00000004"));
-    QVERIFY(fileRequests.isEmpty());
-    reply(0x0101, QByteArray(1, '\1'));
-    QCOMPARE(quint8(takeSent().data.at(0)), quint8(1));
+    sent.clear();
 }
 
 QTEST_MAIN(TestProgrammingPage)

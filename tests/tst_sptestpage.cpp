@@ -2,11 +2,9 @@
 // device for the exact bytes of the settings record): opening and closing
 // the device's port, sending as Hex, ASCII and Modbus, the coloured record
 // and the retranslation of the form.
-#include "comm/commandframe.h"
-#include "comm/commtcp.h"
 #include "pages/sptestformat.h"
 #include "pages/sptestpage.h"
-#include "testutil.h"
+#include "pagetestutil.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,49 +16,13 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
-#include <QTranslator>
 #include <QtTest>
-#include <memory>
 
 namespace {
 
-struct Rig
+struct Rig : LinkedPage<SPTestPage>
 {
-    DevsimProcess sim;
-    FakeDevice fake;
-    CommTcp link;
-    SPTestPage page;
-
-    void wire()
-    {
-        QObject::connect(&page, &SPTestPage::sendCmd, &link, &CommTcp::send);
-        QObject::connect(&link, &CommTcp::gotSPTestRespond, &page, &SPTestPage::handleRespond);
-    }
-
-    bool connectTo(quint16 port)
-    {
-        link.setPort(port);
-        QSignalSpy connected(&link, &CommTcp::connectedToDevice);
-        link.connectDevice(QStringLiteral("127.0.0.1"));
-        return connected.count() == 1;
-    }
-
-    bool start(const QStringList& options)
-    {
-        QStringList args;
-        for (const QString& option : options)
-            args << QStringLiteral("--set") << option;
-        if (!sim.start(args))
-            return false;
-        wire();
-        return connectTo(sim.port());
-    }
-
-    bool startFake()
-    {
-        wire();
-        return connectTo(fake.port()) && fake.waitForClient();
-    }
+    Rig() : LinkedPage(&CommTcp::gotSPTestRespond) {}
 
     UI_SPTestPage* ui() const { return page.form(); }
     QTextDocument* record() const { return ui()->textBrowserRecord->document(); }
@@ -108,23 +70,6 @@ QColor colourOf(QTextDocument* doc, const QString& heading)
     return QColor();
 }
 
-void respond(SPTestPage& page, int cmd, const QByteArray& payload)
-{
-    page.handleRespond(cmd, reinterpret_cast<const quint8*>(payload.constData()), payload.size());
-}
-
-class MarkingTranslator : public QTranslator
-{
-public:
-    bool isEmpty() const override { return false; }
-    QString translate(const char* context, const char* source, const char*, int) const override
-    {
-        if (qstrcmp(context, "SPTestPage") != 0)
-            return QString();
-        return QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">");
-    }
-};
-
 } // namespace
 
 class TestSPTestPage : public BoxCheckedTest
@@ -134,8 +79,8 @@ private Q_SLOTS:
     void formAtStart();
     void settingsRecordBytes();
     void openAndClose();
-    void openFailures_data();
-    void openFailures();
+    void failures_data();
+    void failures();
     void longPortNameRefused_data();
     void longPortNameRefused();
     void sendExamples_data();
@@ -143,11 +88,7 @@ private Q_SLOTS:
     void modbusSlaveAnswers();
     void receivedLineEnds_data();
     void receivedLineEnds();
-    void sendFailureClosesPort_data();
-    void sendFailureClosesPort();
-    void sendNeedsOpenPort();
-    void sendWithoutLinkStillRecords();
-    void sendTypeFollowsRadio();
+    void sendWithoutOpenPortOrLink();
     void clearEmptiesRecord();
     void retranslationKeepsSelection();
 };
@@ -156,27 +97,32 @@ void TestSPTestPage::formAtStart()
 {
     SPTestPage page;
     UI_SPTestPage* ui = page.form();
-    QVERIFY(!ui->checkBoxRS485->isChecked());
-    QVERIFY(ui->lineEditPortName->text().isEmpty());
-    QCOMPARE(ui->comboBoxBaudRate->currentText(), QStringLiteral("9600"));
+    // The defaults reach the device in openAndClose(); the texts at the
+    // indices sent are checked here.
     QCOMPARE(ui->comboBoxBaudRate->count(), 8);
     QCOMPARE(ui->comboBoxBaudRate->itemText(7), QStringLiteral("115200"));
-    QCOMPARE(ui->comboBoxDataBits->currentText(), QStringLiteral("8"));
     QCOMPARE(ui->comboBoxFlowControl->itemText(1), QStringLiteral("Hardware"));
     QCOMPARE(ui->comboBoxParity->itemText(2), QStringLiteral("Odd"));
-    QCOMPARE(ui->comboBoxStopBits->currentText(), QStringLiteral("1"));
-    QCOMPARE(ui->labelBaudRate->text(), QStringLiteral("Buad Rate:"));
-    QCOMPARE(ui->btnConnect->text(), QStringLiteral("Connect"));
-    QVERIFY(ui->radioHex->isChecked());
-    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
     QVERIFY(!page.isPortOpen());
     QVERIFY(ui->textBrowserRecord->isReadOnly());
+
+    // The send type follows the radio buttons, Hex first.
+    QVERIFY(ui->radioHex->isChecked());
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
+    ui->radioModbus->click();
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Modbus));
+    ui->radioASCII->click();
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Ascii));
+    ui->radioHex->click();
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
+    QVERIFY(!ui->radioASCII->isChecked());
 }
 
 void TestSPTestPage::settingsRecordBytes()
 {
+    FakeDevice fake;
     Rig rig;
-    QVERIFY(rig.startFake());
+    QVERIFY(rig.connectTo(fake));
     UI_SPTestPage* ui = rig.ui();
     ui->checkBoxRS485->setChecked(true);
     ui->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
@@ -190,19 +136,19 @@ void TestSPTestPage::settingsRecordBytes()
         QByteArray::fromHex("010a") + "/dev/ttyS1" + QByteArray::fromHex("0702020101");
     QCOMPARE(record.size(), 17);
     const QByteArray frame = CommandFrame::encode(0x000B, record);
-    QVERIFY(rig.fake.waitForReceived(frame.size()));
-    QCOMPARE(rig.fake.received().toHex(' '), frame.toHex(' '));
+    QVERIFY(fake.waitForReceived(frame.size()));
+    QCOMPARE(fake.received().toHex(' '), frame.toHex(' '));
     QVERIFY(!rig.page.isPortOpen()); // only the answer opens it
 
     // Closing is an empty 0x000B, at once.
-    rig.fake.write(CommandFrame::encode(0x000B, QByteArray("\x01")));
+    fake.write(CommandFrame::encode(0x000B, QByteArray("\x01")));
     QVERIFY(waitFor([&] { return rig.page.isPortOpen(); }));
-    rig.fake.clearReceived();
+    fake.clearReceived();
     ui->btnConnect->click();
     QVERIFY(!rig.page.isPortOpen());
     QCOMPARE(ui->btnConnect->text(), QStringLiteral("Connect"));
-    QVERIFY(rig.fake.waitForReceived(6));
-    QCOMPARE(rig.fake.received().toHex(' '), CommandFrame::encode(0x000B).toHex(' '));
+    QVERIFY(fake.waitForReceived(6));
+    QCOMPARE(fake.received().toHex(' '), CommandFrame::encode(0x000B).toHex(' '));
 }
 
 void TestSPTestPage::openAndClose()
@@ -224,32 +170,44 @@ void TestSPTestPage::openAndClose()
     // The device no longer sends: its answer to a send is a failure.
     respond(rig.page, 0x000B, QByteArray("\x01"));
     rig.send(QStringLiteral("01"));
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Send data to device's serial port failed!"));
+    QCOMPARE(boxes->waitForText(), QStringLiteral("Send data to device's serial port failed!"));
 }
 
-void TestSPTestPage::openFailures_data()
+void TestSPTestPage::failures_data()
 {
-    QTest::addColumn<QStringList>("options");
-    QTest::newRow("result 0") << QStringList{"serial-open-result=0"};
-    QTest::newRow("no result byte") << QStringList{"serial-open-empty=1"};
-    QTest::newRow("unknown port") << QStringList{"serial-ports=COM1,COM2"};
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<bool>("sending");
+    QTest::newRow("open: result 0") << "serial-open-result=0" << false;
+    QTest::newRow("open: no result byte") << "serial-open-empty=1" << false;
+    QTest::newRow("open: unknown port") << "serial-ports=COM1,COM2" << false;
+    QTest::newRow("send: result 0") << "serial-send-result=0" << true;
+    QTest::newRow("send: no result byte") << "serial-send-empty=1" << true;
 }
 
-void TestSPTestPage::openFailures()
+// A refused open or send leaves the port closed.
+void TestSPTestPage::failures()
 {
-    QFETCH(QStringList, options);
+    QFETCH(QString, option);
+    QFETCH(bool, sending);
     Rig rig;
-    QVERIFY(rig.start(options));
-    rig.ui()->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
-    rig.ui()->btnConnect->click();
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Open device's serial port failed!"));
+    QVERIFY(rig.start({option}));
+    if (sending) {
+        QVERIFY(rig.openPort());
+        rig.send(QStringLiteral("55"));
+    } else {
+        rig.ui()->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
+        rig.ui()->btnConnect->click();
+    }
+    const BoxRecorder::Box box = boxes->waitForBox();
+    QCOMPARE(box.summary(),
+             sending ? QStringLiteral("[Warning] Send data to device's serial port failed!")
+                     : QStringLiteral("[Warning] Open device's serial port failed!"));
     QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
     QVERIFY(!rig.page.isPortOpen());
     QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Connect"));
+    // The entry of the failed send stays in the record.
+    if (sending)
+        QVERIFY(rig.text().contains(QStringLiteral("Send: \n55 ")));
 }
 
 void TestSPTestPage::longPortNameRefused_data()
@@ -276,10 +234,8 @@ void TestSPTestPage::longPortNameRefused()
         QVERIFY(rig.sim.log().contains(QStringLiteral("name=") + name));
     } else {
         QCOMPARE(spy.count(), 0);
-        QCOMPARE(boxes->count(), 1);
-        const BoxRecorder::Box box = boxes->take();
-        QCOMPARE(box.title, QStringLiteral("Tip"));
-        QCOMPARE(box.text, QStringLiteral("The port name must not be longer than 255 bytes!"));
+        QCOMPARE(boxes->take().summary(),
+                 QStringLiteral("[Tip] The port name must not be longer than 255 bytes!"));
         QVERIFY(!rig.page.isPortOpen());
     }
 }
@@ -390,72 +346,25 @@ void TestSPTestPage::receivedLineEnds()
         QVERIFY(html.contains(QStringLiteral("ok<br /><br />next")));
 }
 
-void TestSPTestPage::sendFailureClosesPort_data()
+void TestSPTestPage::sendWithoutOpenPortOrLink()
 {
-    QTest::addColumn<QString>("option");
-    QTest::newRow("result 0") << "serial-send-result=0";
-    QTest::newRow("no result byte") << "serial-send-empty=1";
-}
-
-void TestSPTestPage::sendFailureClosesPort()
-{
-    QFETCH(QString, option);
-    Rig rig;
-    QVERIFY(rig.start({option}));
-    QVERIFY(rig.openPort());
-    rig.send(QStringLiteral("55"));
-    QVERIFY(waitFor([&] { return boxes->count() == 1; }));
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Send data to device's serial port failed!"));
-    QVERIFY(!rig.page.isPortOpen());
-    QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Connect"));
-    // The entry of the failed send stays in the record.
-    QVERIFY(rig.text().contains(QStringLiteral("Send: \n55 ")));
-}
-
-void TestSPTestPage::sendNeedsOpenPort()
-{
-    SPTestPage page;
-    QSignalSpy spy(&page, &SPTestPage::sendCmd);
-    page.form()->lineEditSend->setText(QStringLiteral("01"));
-    page.form()->btnSend->click();
-    QCOMPARE(boxes->count(), 1);
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Warning"));
-    QCOMPARE(box.text, QStringLiteral("Port not opened!"));
+    Rig rig; // not connected
+    QSignalSpy spy(&rig.page, &SPTestPage::sendCmd);
+    rig.send(QStringLiteral("01"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Port not opened!"));
     QCOMPARE(spy.count(), 0);
-    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty());
+    QVERIFY(rig.record()->isEmpty());
     // An empty line sends nothing and records nothing.
-    respond(page, 0x000B, QByteArray("\x02"));
-    QVERIFY(page.isPortOpen());
-    page.form()->lineEditSend->clear();
-    page.form()->btnSend->click();
+    respond(rig.page, 0x000B, QByteArray("\x02"));
+    QVERIFY(rig.page.isPortOpen());
+    rig.send(QString());
     QCOMPARE(spy.count(), 0);
-    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty());
-}
-
-void TestSPTestPage::sendWithoutLinkStillRecords()
-{
-    Rig rig;
-    rig.wire();
-    respond(rig.page, 0x000B, QByteArray("\x01"));
+    QVERIFY(rig.record()->isEmpty());
+    // Without a link the entry is still recorded and the port stays open.
     rig.send(QStringLiteral("0a"));
     QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
     QVERIFY(rig.text().contains(QStringLiteral("Send: \n0a ")));
     QVERIFY(rig.page.isPortOpen());
-}
-
-void TestSPTestPage::sendTypeFollowsRadio()
-{
-    SPTestPage page;
-    page.form()->radioModbus->click();
-    QCOMPARE(page.currentSendType(), int(SPTestPage::Modbus));
-    page.form()->radioASCII->click();
-    QCOMPARE(page.currentSendType(), int(SPTestPage::Ascii));
-    page.form()->radioHex->click();
-    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
-    QVERIFY(!page.form()->radioASCII->isChecked());
 }
 
 void TestSPTestPage::clearEmptiesRecord()
@@ -483,7 +392,7 @@ void TestSPTestPage::retranslationKeepsSelection()
     ui->comboBoxBaudRate->setCurrentIndex(5);
     respond(page, 0x000B, QByteArray("\x01"));
     QCOMPARE(ui->btnConnect->text(), QStringLiteral("Disconnect"));
-    MarkingTranslator translator;
+    MarkingTranslator translator("SPTestPage");
     QCoreApplication::installTranslator(&translator);
     QCoreApplication::processEvents();
     QCOMPARE(ui->labelRS485->text(), QStringLiteral("<RS485:>"));
