@@ -4,6 +4,7 @@
 // handleRespond directly.
 #include "common/dialogs.h"
 #include "programming/firmwarepackage.h"
+#include "programming/batchprogrammingdialog.h"
 #include "programming/programmingpage.h"
 #include "progtestutil.h"
 #include "testutil.h"
@@ -172,9 +173,11 @@ void TestProgrammingPage::formTexts()
     QVERIFY(ui->labelStatus->text().isEmpty());
     QCOMPARE(ui->labelStatus->styleSheet(), QStringLiteral("color: red; font: 32px; "));
     QCOMPARE(ui->progressBar->alignment(), Qt::AlignRight | Qt::AlignVCenter);
-    // No batch button until the batch dialog exists.
-    for (QPushButton* button : page->findChildren<QPushButton*>())
-        QVERIFY(button->text() != QLatin1String("Batch Programming"));
+    QCOMPARE(ui->btnBatch->text(), QStringLiteral("Batch Programming"));
+    // The batch dialog exists once, without a parent, and is not shown.
+    QVERIFY(page->batchDialog());
+    QVERIFY(!page->batchDialog()->parent());
+    QVERIFY(!page->batchDialog()->isVisible());
     QVERIFY(!page->chunkTimer()->isSingleShot());
     QVERIFY(!page->chunkTimer()->parent());
     QVERIFY(sent.isEmpty());
