@@ -119,6 +119,9 @@ QByteArray zipEntry(orcus::zip_archive& archive, const QString& name)
     if (!archive.read_file_entry(std::string_view(utf8.constData(), std::size_t(utf8.size())),
                                  buffer))
         return QByteArray();
+    // The archive hands the part out with a terminating zero byte.
+    while (!buffer.empty() && buffer.back() == 0)
+        buffer.pop_back();
     return QByteArray(reinterpret_cast<const char*>(buffer.data()), int(buffer.size()));
 }
 
