@@ -194,7 +194,14 @@ void BatchProgrammingDialog::deleteRow(int row)
     QTableWidgetItem* item = ui->tableWidget->item(row, ColIp);
     if (!item)
         return;
-    devices.removeAll(item->text());
+    // Devices not yet handed out move up with their rows: the batch goes on
+    // with the next device in list order, none is passed over.
+    const QString ip = item->text();
+    for (int i = devices.indexOf(ip); i >= 0; i = devices.indexOf(ip)) {
+        devices.removeAt(i);
+        if (i < nextTask)
+            --nextTask;
+    }
     ui->tableWidget->removeRow(row);
 }
 
