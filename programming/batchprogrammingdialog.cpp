@@ -148,7 +148,14 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
 BatchProgrammingDialog::~BatchProgrammingDialog()
 {
     // Each worker is deleted in its own thread when that thread ends; the
-    // threads are waited for here, so nothing outlives the dialog.
+    // threads are waited for here, so nothing outlives the dialog. The
+    // connections go first: a worker being deleted never reaches back into
+    // the dialog.
+    for (BatchProgrammingThread* worker : workers) {
+        disconnect(worker, nullptr, this, nullptr);
+        disconnect(this, nullptr, worker, nullptr);
+        worker->discardReports();
+    }
     for (QThread* thread : threads)
         thread->quit();
     for (QThread* thread : threads) {

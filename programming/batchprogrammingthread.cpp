@@ -2,15 +2,26 @@
 
 #include "comm/commtcp.h"
 
-#include <QMutexLocker>
 #include <QTimer>
 
 using namespace ProgProtocol;
+
+namespace {
+
+// Texts cross between the dialog's thread and the worker's as copies of
+// their own: no string data is ever shared by the two threads.
+QString ownCopy(const QString& text)
+{
+    return text.isNull() ? QString() : QString(text.constData(), text.size());
+}
+
+} // namespace
 
 BatchProgrammingThread::BatchProgrammingThread(QObject* parent) : QObject(parent) {}
 
 BatchProgrammingThread::~BatchProgrammingThread()
 {
+    discardReports();
     if (image_.isOpen())
         image_.close();
     delete timer_;
@@ -22,90 +33,98 @@ BatchProgrammingThread::~BatchProgrammingThread()
 
 void BatchProgrammingThread::setTask(int index, const QString& ip)
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     next_.index = index;
-    next_.ip = ip;
+    next_.ip = ownCopy(ip);
 }
 
 void BatchProgrammingThread::setProgramming(bool programming)
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     next_.programming = programming;
 }
 
 void BatchProgrammingThread::setProgType(int type)
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     next_.type = type;
 }
 
 void BatchProgrammingThread::setFileName(const QString& fileName)
 {
-    QMutexLocker locker(&lock_);
-    next_.fileName = fileName;
+    const std::lock_guard<std::mutex> locker(lock_);
+    next_.fileName = ownCopy(fileName);
 }
 
 void BatchProgrammingThread::setPort(quint16 port)
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     next_.port = port;
 }
 
 QString BatchProgrammingThread::ip() const
 {
-    QMutexLocker locker(&lock_);
-    return current_.ip;
+    const std::lock_guard<std::mutex> locker(lock_);
+    return ownCopy(current_.ip);
 }
 
 int BatchProgrammingThread::taskIndex() const
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     return current_.index;
 }
 
 int BatchProgrammingThread::taskStatus() const
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     return status_;
 }
 
 bool BatchProgrammingThread::isProgramming() const
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     return current_.programming;
 }
 
 QString BatchProgrammingThread::version() const
 {
-    QMutexLocker locker(&lock_);
-    return version_;
+    const std::lock_guard<std::mutex> locker(lock_);
+    return ownCopy(version_);
 }
 
 bool BatchProgrammingThread::isRunning() const
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     return running_;
 }
 
 bool BatchProgrammingThread::takeReport(Report* report)
 {
-    QMutexLocker locker(&lock_);
+    const std::lock_guard<std::mutex> locker(lock_);
     if (reports_.isEmpty())
         return false;
     *report = reports_.takeFirst();
     return true;
 }
 
+void BatchProgrammingThread::discardReports()
+{
+    const std::lock_guard<std::mutex> locker(lock_);
+    reports_.clear();
+}
+
 // ------------------------------------------------------------------ start
 
 void BatchProgrammingThread::onTaskStart(int index)
 {
-    const QMutexLocker start(&startLock_);
+    const std::lock_guard<std::mutex> start(startLock_);
     {
-        QMutexLocker locker(&lock_);
+        const std::lock_guard<std::mutex> locker(lock_);
         if (index != next_.index || running_)
             return;
         current_ = next_;
+        current_.ip = ownCopy(next_.ip);
+        current_.fileName = ownCopy(next_.fileName);
         status_ = InProgress;
         running_ = true;
     }
@@ -158,10 +177,11 @@ void BatchProgrammingThread::stop(int status)
         image_.close();
     sender_.reset();
     {
-        QMutexLocker locker(&lock_);
+        const std::lock_guard<std::mutex> locker(lock_);
         status_ = status;
         running_ = false;
-        reports_.append(Report{current_.index, current_.ip, status, current_.programming, version_});
+        reports_.append(Report{current_.index, ownCopy(current_.ip), status,
+                               current_.programming, ownCopy(version_)});
     }
     Q_EMIT finished();
 }
@@ -284,7 +304,7 @@ void BatchProgrammingThread::onVersionReply(const quint8* data, int size)
         }
     }
     {
-        QMutexLocker locker(&lock_);
+        const std::lock_guard<std::mutex> locker(lock_);
         version_ = version;
     }
     if (!current_.programming) {

@@ -3,11 +3,11 @@
 #include "programming/programmingprotocol.h"
 
 #include <QFile>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 
 class CommTcp;
 class QTimer;
@@ -69,6 +69,10 @@ public:
 
     // The oldest report not yet taken; one is queued before every finished().
     bool takeReport(Report* report);
+    // Drops the reports nobody will read any more (the dialog lets go of
+    // the worker). Everything the caller did before is ordered before the
+    // worker's destruction.
+    void discardReports();
 
     // Seams: chunk interval (5 s), reply bound (10 s), finish bound (5 min),
     // connect timeout of the link (1 s). Effective from the next task on.
@@ -121,8 +125,9 @@ private:
     void startWait(int ms);
 
     // Guards the task to come, the task under way as the dialog sees it,
-    // the status, the version and the reports.
-    mutable QMutex lock_;
+    // the status, the version and the reports. (A standard mutex: thread
+    // checkers see its ordering, which they cannot for the toolkit's own.)
+    mutable std::mutex lock_;
     Task next_;
     Task current_;
     int status_ = NotStarted;
@@ -131,7 +136,7 @@ private:
     QList<Report> reports_;
 
     // Worker thread only.
-    QMutex startLock_;
+    std::mutex startLock_;
     QTimer* timer_ = nullptr;
     QTimer* waitTimer_ = nullptr;
     CommTcp* link_ = nullptr;

@@ -9,6 +9,7 @@
 #include "testutil.h"
 
 #include <QThread>
+#include <future>
 #include <QtTest>
 
 using namespace ProgTest;
@@ -137,6 +138,9 @@ void TestBatchWorker::init()
 
 void TestBatchWorker::cleanup()
 {
+    // The worker is deleted in its thread; it must not reach the probe then.
+    disconnect(worker, nullptr, probe, nullptr);
+    worker->discardReports();
     thread->quit();
     thread->wait();
     delete thread;
@@ -412,17 +416,25 @@ void TestBatchWorker::linkAndTimerLiveInWorkerThread()
     QVERIFY(waitForFrames(1));
     reply(0x0001, "v1 x");
     QVERIFY(waitForReports(1));
-    QThread* own = nullptr;
-    QObject* link = nullptr;
-    QObject* timer = nullptr;
+    struct Seen
+    {
+        QThread* own;
+        QObject* link;
+        QObject* timer;
+    };
+    // Answered through a future: an ordering the thread checker can see.
+    std::promise<Seen> promise;
+    std::future<Seen> future = promise.get_future();
     QMetaObject::invokeMethod(
         worker,
-        [&] {
-            own = QThread::currentThread();
-            link = worker->link();
-            timer = worker->chunkTimer();
+        [&promise, this] {
+            promise.set_value(Seen{QThread::currentThread(), worker->link(), worker->chunkTimer()});
         },
-        Qt::BlockingQueuedConnection);
+        Qt::QueuedConnection);
+    const Seen seen = future.get();
+    QThread* own = seen.own;
+    QObject* link = seen.link;
+    QObject* timer = seen.timer;
     QCOMPARE(own, thread);
     QVERIFY(link && timer);
     QCOMPARE(link->thread(), thread);
@@ -444,9 +456,15 @@ void TestBatchWorker::workerLinkNeverOpensBoxes()
     QVERIFY(waitForReports(1));
     QCOMPARE(boxes->count(), 0);
     // A send without connection does not open one either.
+    std::promise<void> sent;
     QMetaObject::invokeMethod(
-        worker, [this] { worker->link()->send(0x0001, QByteArray(1, '\0')); },
-        Qt::BlockingQueuedConnection);
+        worker,
+        [this, &sent] {
+            worker->link()->send(0x0001, QByteArray(1, '\0'));
+            sent.set_value();
+        },
+        Qt::QueuedConnection);
+    sent.get_future().wait();
     QCOMPARE(boxes->count(), 0);
 }
 
