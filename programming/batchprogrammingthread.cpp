@@ -193,6 +193,17 @@ bool BatchProgrammingThread::send(int cmd, const QByteArray& data)
     return task == generation_;
 }
 
+void BatchProgrammingThread::reportProgress()
+{
+    const qint64 done = sender_.bytesDone();
+    const int interval = progressIntervalMs_;
+    if (interval > 0 && done < sender_.bytesTotal() && progressClock_.isValid() &&
+        progressClock_.elapsed() < interval)
+        return;
+    progressClock_.start();
+    Q_EMIT programmingUpdated(done);
+}
+
 void BatchProgrammingThread::startWait(int ms)
 {
     waitTimer_->start(ms);
@@ -260,6 +271,7 @@ void BatchProgrammingThread::onNetworkProgramResponse(int cmd, const quint8* dat
             break;
         }
         phase_ = Phase::Sending;
+        progressClock_.invalidate();
         Q_EMIT programmingStarted(sender_.bytesTotal());
         sendChunk();
         break;
@@ -273,7 +285,7 @@ void BatchProgrammingThread::onNetworkProgramResponse(int cmd, const quint8* dat
             break;
         }
         sender_.clearRetries();
-        Q_EMIT programmingUpdated(sender_.bytesDone());
+        reportProgress();
         if (phase_ == Phase::Sending)
             sendChunk();
         break;

@@ -2,6 +2,7 @@
 
 #include "programming/programmingprotocol.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QString>
@@ -37,6 +38,10 @@ public:
     // Bound of the wait for 0x0103 after the last chunk (the device installs
     // the program meanwhile).
     static constexpr int kFinishTimeoutMs = 300000;
+    // Acknowledged chunks are reported to the dialog at most this often
+    // (the last one always): one queued event per chunk per device would
+    // keep the GUI thread busy for nothing the operator can see.
+    static constexpr int kProgressIntervalMs = 40;
 
     // What one ended task left: read by the dialog after finished().
     struct Report
@@ -80,6 +85,8 @@ public:
     void setReplyTimeout(int ms) { replyTimeoutMs_ = ms; }
     void setFinishTimeout(int ms) { finishTimeoutMs_ = ms; }
     void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+    // Seam: 0 reports every acknowledged chunk.
+    void setProgressInterval(int ms) { progressIntervalMs_ = ms; }
 
     // Worker thread only: the link and chunk timer (null before the first
     // start), and the transfer.
@@ -123,6 +130,7 @@ private:
     void onVersionReply(const quint8* data, int size);
     void sendChunk();
     void startWait(int ms);
+    void reportProgress();
 
     // Guards the task to come, the task under way as the dialog sees it,
     // the status, the version and the reports. (A standard mutex: thread
@@ -144,9 +152,11 @@ private:
     ProgProtocol::ChunkSender sender_;
     Phase phase_ = Phase::Idle;
     quint64 generation_ = 0;
+    QElapsedTimer progressClock_;
 
     std::atomic<int> chunkIntervalMs_{kChunkIntervalMs};
     std::atomic<int> replyTimeoutMs_{kReplyTimeoutMs};
     std::atomic<int> finishTimeoutMs_{kFinishTimeoutMs};
     std::atomic<int> connectTimeoutMs_{0};
+    std::atomic<int> progressIntervalMs_{kProgressIntervalMs};
 };

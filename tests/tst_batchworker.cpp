@@ -69,6 +69,8 @@ private Q_SLOTS:
     void versionOnlyTask_data();
     void versionOnlyTask();
     void programmingExchangeByteForByte();
+    void progressSteps_data();
+    void progressSteps();
     void legacyDeviceGetsNoSequenceByteAndNoResend();
     void chunkSentAtMostFourTimes();
     void refusals_data();
@@ -236,6 +238,33 @@ void TestBatchWorker::programmingExchangeByteForByte()
     QCOMPARE(probe->reports.at(0).version, QStringLiteral("v1.3.0"));
     QCOMPARE(probe->updated, (QList<qlonglong>{1024, 1025, 1025}));
     QCOMPARE(frames().size(), 4);
+}
+
+void TestBatchWorker::progressSteps_data()
+{
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<QList<qlonglong>>("steps");
+    QTest::newRow("every chunk") << 0 << QList<qlonglong>{1024, 2048, 3072, 4096, 4500, 4500};
+    // Steps closer together than the interval are left out; the first and
+    // the last are always reported.
+    QTest::newRow("coalesced") << 600000 << QList<qlonglong>{1024, 4500, 4500};
+}
+
+void TestBatchWorker::progressSteps()
+{
+    QFETCH(int, interval);
+    QFETCH(QList<qlonglong>, steps);
+    worker->setProgressInterval(interval);
+    startProgramming(pattern(4500), "v1.3.0 b");
+    for (int chunk = 0; chunk < 5; ++chunk) {
+        QVERIFY(waitForFrames(3 + chunk));
+        reply(0x0101, QByteArray(1, '\1'));
+    }
+    reply(0x0103);
+    QVERIFY(waitForReports(1));
+    QCOMPARE(probe->reports.at(0).status, 2);
+    QTRY_COMPARE(probe->updated, steps);
+    QCOMPARE(probe->started, QList<qlonglong>{4500});
 }
 
 void TestBatchWorker::legacyDeviceGetsNoSequenceByteAndNoResend()
