@@ -14,12 +14,14 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHostInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTableWidget>
+#include <QTcpSocket>
 #include <QTextStream>
 #include <QThread>
 #include <QVBoxLayout>
@@ -123,6 +125,13 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
             &BatchProgrammingDialog::onBtnProgramClicked);
     connect(ui->tableWidget, &QTableWidget::customContextMenuRequested, this,
             &BatchProgrammingDialog::onCustomContextMenuRequested);
+
+    // The types the workers' links pass around are registered here, once,
+    // before any worker thread runs, instead of by whichever worker happens
+    // to connect first.
+    qRegisterMetaType<QHostInfo>("QHostInfo");
+    qRegisterMetaType<QAbstractSocket::SocketState>();
+    qRegisterMetaType<QAbstractSocket::SocketError>();
 
     const int count =
         workerCount > 0 ? workerCount : workerCountFor(QThread::idealThreadCount());
