@@ -2,6 +2,7 @@
 
 #include "common/dialogs.h"
 #include "common/msgbox.h"
+#include "programming/batchprogrammingdialog.h"
 #include "programming/firmwarepackage.h"
 
 #include <QComboBox>
@@ -53,6 +54,8 @@ void UI_ProgrammingPage::setupUi(QWidget* page)
     fileLayout->addWidget(btnChoose);
     btnProgramming = new QPushButton(page);
     fileLayout->addWidget(btnProgramming);
+    btnBatch = new QPushButton(page);
+    fileLayout->addWidget(btnBatch);
     verticalLayout->addLayout(fileLayout);
 
     progressLayout = new QHBoxLayout;
@@ -83,6 +86,7 @@ void UI_ProgrammingPage::retranslateUi(QWidget* page)
     labelFile->setText(ProgrammingPage::tr("Programming file    :"));
     btnChoose->setText(ProgrammingPage::tr("Choose"));
     btnProgramming->setText(ProgrammingPage::tr("Programming"));
+    btnBatch->setText(ProgrammingPage::tr("Batch Programming"));
     labelProgress->setText(ProgrammingPage::tr("Programming progress:"));
 
     // Refilled in the same order; "root" stays when it was offered, so the
@@ -99,7 +103,8 @@ void UI_ProgrammingPage::retranslateUi(QWidget* page)
 
 ProgrammingPage::ProgrammingPage(QWidget* parent)
     : QWidget(parent), ui(new UI_ProgrammingPage), chunkTimer_(new QTimer),
-      waitTimer_(new QTimer), progressTimer_(new QTimer(this))
+      waitTimer_(new QTimer), progressTimer_(new QTimer(this)),
+      batchDialog_(new BatchProgrammingDialog)
 {
     ui->setupUi(this);
     waitTimer_->setSingleShot(true);
@@ -111,6 +116,7 @@ ProgrammingPage::ProgrammingPage(QWidget* parent)
     connect(ui->btnProgramming, &QPushButton::clicked, this, &ProgrammingPage::programmingSlot);
     connect(ui->btnRead, &QPushButton::clicked, this, &ProgrammingPage::readVersionSlot);
     connect(ui->btnBackup, &QPushButton::clicked, this, &ProgrammingPage::backupSlot);
+    connect(ui->btnBatch, &QPushButton::clicked, this, &ProgrammingPage::batchProgrammingSlot);
     connect(ui->comboType, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &ProgrammingPage::progTypeChanged);
 }
@@ -123,6 +129,7 @@ ProgrammingPage::~ProgrammingPage()
         QFile::remove(ownedTempImage);
     delete chunkTimer_;
     delete waitTimer_;
+    delete batchDialog_;
 }
 
 QComboBox* ProgrammingPage::typeCombo() const
@@ -161,6 +168,11 @@ void ProgrammingPage::chooseProgrammingFile()
                                                   tr("Binary Files(*.bin);;*"));
     if (!file.isEmpty())
         ui->leFile->setText(file);
+}
+
+void ProgrammingPage::batchProgrammingSlot()
+{
+    batchDialog_->exec();
 }
 
 void ProgrammingPage::readVersionSlot()

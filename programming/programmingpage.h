@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+class BatchProgrammingDialog;
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
@@ -37,6 +38,7 @@ public:
     QLineEdit* leFile = nullptr;
     QPushButton* btnChoose = nullptr;
     QPushButton* btnProgramming = nullptr;
+    QPushButton* btnBatch = nullptr;
     QHBoxLayout* progressLayout = nullptr;
     QLabel* labelProgress = nullptr;
     QProgressBar* progressBar = nullptr;
@@ -82,6 +84,7 @@ public:
     UI_ProgrammingPage* form() const { return ui.data(); }
     QComboBox* typeCombo() const;
     QTimer* chunkTimer() const { return chunkTimer_; }
+    BatchProgrammingDialog* batchDialog() const { return batchDialog_; }
     QTimer* waitTimer() const { return waitTimer_; }
     bool isRunning() const { return running; }
     bool isBackupRunning() const { return backupReceiving; }
@@ -121,6 +124,7 @@ private Q_SLOTS:
     void programmingTimeout();
     void onWaitTimeout();
     void showPendingProgress();
+    void batchProgrammingSlot();
 
 private:
     void reset();
@@ -141,6 +145,8 @@ private:
     QTimer* chunkTimer_;
     QTimer* waitTimer_;
     QTimer* progressTimer_;
+    // Created once, without parent; keeps its list and workers between showings.
+    BatchProgrammingDialog* batchDialog_;
     QElapsedTimer progressClock;
     qint64 pendingDone = 0;
     qint64 pendingTotal = 0;

@@ -4,6 +4,7 @@
 // handleRespond directly.
 #include "pagetestutil.h"
 #include "programming/firmwarepackage.h"
+#include "programming/batchprogrammingdialog.h"
 #include "programming/programmingpage.h"
 #include "progtestutil.h"
 
@@ -150,9 +151,11 @@ void TestProgrammingPage::formAndTypes()
     QCOMPARE(combo->count(), 3);
     QCOMPARE((QStringList{combo->itemText(0), combo->itemText(1), combo->itemText(2)}),
              (QStringList{"APP", "Firmware", "Patch"}));
-    // No batch button until the batch dialog exists.
-    for (QPushButton* button : page->findChildren<QPushButton*>())
-        QVERIFY(button->text() != QLatin1String("Batch Programming"));
+    QCOMPARE(page->form()->btnBatch->text(), QStringLiteral("Batch Programming"));
+    // The batch dialog exists once, without a parent, and is not shown.
+    QVERIFY(page->batchDialog());
+    QVERIFY(!page->batchDialog()->parent());
+    QVERIFY(!page->batchDialog()->isVisible());
     QVERIFY(!page->chunkTimer()->isSingleShot());
     QVERIFY(!page->chunkTimer()->parent());
     QVERIFY(sent.isEmpty());

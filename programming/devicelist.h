@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Readers of the device lists the batch dialog imports: plain text or CSV
+// with one address per line, and spreadsheet workbooks (.xlsx) whose first
+// used column holds the addresses. The readers return candidates; the dialog
+// applies its own add rule (address pattern, no duplicates).
+namespace DeviceList {
+
+// The lines of a text or CSV list that are IPv4 addresses, in file order:
+// each line has its white space simplified and one trailing ',' removed,
+// and must then match the address pattern as a whole. Lines with more than
+// one field are dropped. A byte-order mark (UTF-8, UTF-16) is honoured.
+QStringList parseText(const QByteArray& bytes);
+
+// True when the name is read as a workbook (it ends in "xlsx", in any case).
+bool isWorkbookName(const QString& fileName);
+
+// What a workbook read found.
+struct SheetColumn
+{
+    bool ok = false;     // false: the file could not be read as a workbook
+    QString error;       // why not (for logs; the operator sees no box)
+    QString usedRange;   // the active sheet's used range, e.g. "B2:C5" or "A1"
+    int firstRow = 0;    // 1-based, as in the range text
+    int lastRow = 0;
+    int firstColumn = 0; // 1-based
+    // The cells of the first column of the used range that hold a value,
+    // from the first to the last row, as text (numbers in plain digits).
+    // Empty when the used range is the single cell "A1".
+    QStringList cells;
+};
+
+// Reads the active sheet of an .xlsx workbook. Cells stored as inline
+// strings are read as well as shared strings, numbers and booleans.
+// Never throws.
+SheetColumn readWorkbook(const QString& path);
+
+// Text of a numeric cell: plain digits, shortest exact form, never an
+// exponent ("10", "192.168", "100000000000000000000").
+QString numberText(double value);
+
+// "A", "B", ..., "Z", "AA", ... for a 1-based column.
+QString columnName(int column);
+
+} // namespace DeviceList
