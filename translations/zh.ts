@@ -2,6 +2,137 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
     <context>
+        <name>BatchProgrammingDialog</name>
+        <message>
+            <source>Batch Programming</source>
+            <translation>批量烧录</translation>
+        </message>
+        <message>
+            <source>IP</source>
+            <translation>IP</translation>
+        </message>
+        <message>
+            <source>Version</source>
+            <translation>版本</translation>
+        </message>
+        <message>
+            <source>Progress</source>
+            <translation>进度</translation>
+        </message>
+        <message>
+            <source>Status</source>
+            <translation>状态</translation>
+        </message>
+        <message>
+            <source>APP</source>
+            <translation>APP</translation>
+        </message>
+        <message>
+            <source>Firmware</source>
+            <translation>固件</translation>
+        </message>
+        <message>
+            <source>Patch</source>
+            <translation>补丁</translation>
+        </message>
+        <message>
+            <source>Refresh Version</source>
+            <translation>刷新版本</translation>
+        </message>
+        <message>
+            <source>Import Device</source>
+            <translation>导入设备</translation>
+        </message>
+        <message>
+            <source>Export Result</source>
+            <translation>导出结果</translation>
+        </message>
+        <message>
+            <source>Program</source>
+            <translation>烧录</translation>
+        </message>
+        <message>
+            <source>Add Device</source>
+            <translation>添加设备</translation>
+        </message>
+        <message>
+            <source>Choose Programming File</source>
+            <translation>选择烧录文件</translation>
+        </message>
+        <message>
+            <source>Not Start</source>
+            <translation>未开始</translation>
+        </message>
+        <message>
+            <source>In Progress</source>
+            <translation>进行中</translation>
+        </message>
+        <message>
+            <source>Succeeded</source>
+            <translation>成功</translation>
+        </message>
+        <message>
+            <source>Failed</source>
+            <translation>失败</translation>
+        </message>
+        <message>
+            <source>Code: </source>
+            <translation>代码：</translation>
+        </message>
+        <message>
+            <source>Warning</source>
+            <translation>警告</translation>
+        </message>
+        <message>
+            <source>IP address is invaild!</source>
+            <translation>IP地址无效！</translation>
+        </message>
+        <message>
+            <source>IP already exists!</source>
+            <translation>IP已存在！</translation>
+        </message>
+        <message>
+            <source>(*.bin)</source>
+            <translation>(*.bin)</translation>
+        </message>
+        <message>
+            <source>Choose Device List File</source>
+            <translation>选择设备列表文件</translation>
+        </message>
+        <message>
+            <source>(*.txt *.csv *.xlsx)</source>
+            <translation>(*.txt *.csv *.xlsx)</translation>
+        </message>
+        <message>
+            <source>File cannot open!</source>
+            <translation>文件无法打开！</translation>
+        </message>
+        <message>
+            <source>Save Batch Programming Result</source>
+            <translation>保存批量烧录结果</translation>
+        </message>
+        <message>
+            <source>(*.txt)</source>
+            <translation>(*.txt)</translation>
+        </message>
+        <message>
+            <source>Result</source>
+            <translation>结果</translation>
+        </message>
+        <message>
+            <source>Delete</source>
+            <translation>删除</translation>
+        </message>
+        <message>
+            <source>The programming file is a damaged firmware package!</source>
+            <translation>烧录文件是已损坏的固件包！</translation>
+        </message>
+        <message>
+            <source>Open programming file failed!</source>
+            <translation>打开烧录文件失败！</translation>
+        </message>
+    </context>
+    <context>
         <name>CommTcp</name>
         <message>
             <source>Warning</source>
@@ -620,6 +751,10 @@ Do you want to continue?</source>
         <message>
             <source>Backup file finished!</source>
             <translation>备份文件完成！</translation>
+        </message>
+        <message>
+            <source>Batch Programming</source>
+            <translation>批量烧录</translation>
         </message>
     </context>
     <context>
