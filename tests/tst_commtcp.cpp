@@ -31,6 +31,22 @@ struct Responses
     }
 };
 
+// A link connected to a scripted device, with its responses recorded.
+struct LinkedDevice
+{
+    FakeDevice device;
+    CommTcp link;
+    Responses responses;
+
+    bool open()
+    {
+        link.setPort(device.port());
+        responses.attach(link);
+        link.connectDevice(QStringLiteral("127.0.0.1"));
+        return device.waitForClient();
+    }
+};
+
 } // namespace
 
 class TestCommTcp : public BoxCheckedTest
@@ -109,13 +125,9 @@ void TestCommTcp::oversizePayloadRefused()
 
 void TestCommTcp::routesFramesBySignal()
 {
-    FakeDevice device;
-    CommTcp link;
-    link.setPort(device.port());
-    Responses responses;
-    responses.attach(link);
-    link.connectDevice(QStringLiteral("127.0.0.1"));
-    QVERIFY(device.waitForClient());
+    LinkedDevice linked;
+    QVERIFY(linked.open());
+    auto& [device, link, responses] = linked;
 
     QByteArray stream;
     const QList<QPair<int, QByteArray>> frames = {
@@ -139,13 +151,9 @@ void TestCommTcp::routesFramesBySignal()
 
 void TestCommTcp::informationBoxesForLinkCodes()
 {
-    FakeDevice device;
-    CommTcp link;
-    link.setPort(device.port());
-    Responses responses;
-    responses.attach(link);
-    link.connectDevice(QStringLiteral("127.0.0.1"));
-    QVERIFY(device.waitForClient());
+    LinkedDevice linked;
+    QVERIFY(linked.open());
+    auto& [device, link, responses] = linked;
     device.write(CommandFrame::encode(0x0004) + CommandFrame::encode(0x0005, "x") +
                  CommandFrame::encode(0x0007, QByteArray(1, 1)));
     QVERIFY(waitFor([&] { return boxes->count() == 3; }));
@@ -161,14 +169,10 @@ void TestCommTcp::informationBoxesForLinkCodes()
 
 void TestCommTcp::partialFrameDroppedAfterSilence()
 {
-    FakeDevice device;
-    CommTcp link;
-    link.setPort(device.port());
+    LinkedDevice linked;
+    QVERIFY(linked.open());
+    auto& [device, link, responses] = linked;
     link.setReassemblyTimeout(30); // 100 ms in the program
-    Responses responses;
-    responses.attach(link);
-    link.connectDevice(QStringLiteral("127.0.0.1"));
-    QVERIFY(device.waitForClient());
 
     const QByteArray lost = CommandFrame::encode(0x0013, "lost");
     device.write(lost.left(6));
@@ -182,13 +186,9 @@ void TestCommTcp::partialFrameDroppedAfterSilence()
 
 void TestCommTcp::frameSpreadOverReadsDelivered()
 {
-    FakeDevice device;
-    CommTcp link;
-    link.setPort(device.port());
-    Responses responses;
-    responses.attach(link);
-    link.connectDevice(QStringLiteral("127.0.0.1"));
-    QVERIFY(device.waitForClient());
+    LinkedDevice linked;
+    QVERIFY(linked.open());
+    auto& [device, link, responses] = linked;
     const QByteArray frame = CommandFrame::encode(0x0013, "split after third and tenth byte");
     device.write(frame.left(3));
     QVERIFY(waitFor([&] { return link.reassembler().pending() == 3; }));
@@ -202,14 +202,10 @@ void TestCommTcp::frameSpreadOverReadsDelivered()
 
 void TestCommTcp::oversizeFrameNeverDelivered()
 {
-    FakeDevice device;
-    CommTcp link;
-    link.setPort(device.port());
+    LinkedDevice linked;
+    QVERIFY(linked.open());
+    auto& [device, link, responses] = linked;
     link.setReassemblyTimeout(30);
-    Responses responses;
-    responses.attach(link);
-    link.connectDevice(QStringLiteral("127.0.0.1"));
-    QVERIFY(device.waitForClient());
     // A well-formed frame that is larger than the receive buffer.
     device.write(CommandFrame::encode(0x0013, QByteArray(5000, 'z')));
     QVERIFY(waitFor([&] { return link.reassembler().overflows() == 1; }));
@@ -287,13 +283,9 @@ void TestCommTcp::disconnectionByDevice()
 
 void TestCommTcp::closedMidFrameThenReconnect()
 {
-    FakeDevice device;
-    CommTcp link;
-    link.setPort(device.port());
-    Responses responses;
-    responses.attach(link);
-    link.connectDevice(QStringLiteral("127.0.0.1"));
-    QVERIFY(device.waitForClient());
+    LinkedDevice linked;
+    QVERIFY(linked.open());
+    auto& [device, link, responses] = linked;
     QSignalSpy disconnected(&link, &CommTcp::disconnected);
     device.write(CommandFrame::encode(0x0013, "half").left(7));
     QVERIFY(waitFor([&] { return link.reassembler().pending() == 7; }));

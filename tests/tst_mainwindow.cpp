@@ -60,6 +60,14 @@ void press(QWidget* w)
     QTest::mouseRelease(w, Qt::LeftButton);
 }
 
+// Types 127.0.0.1 and presses Connect, with the link aimed at `port`.
+void connectWindow(MainWindow& w, quint16 port)
+{
+    w.commLink()->setPort(port);
+    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
+    w.form()->btnConnect->click();
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -286,9 +294,7 @@ void TestMainWindow::connectSavesHistoryOnce()
 {
     FakeDevice device;
     MainWindow w;
-    w.commLink()->setPort(device.port());
-    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
-    w.form()->btnConnect->click();
+    connectWindow(w, device.port());
     QVERIFY(w.isConnected());
     QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Disconnect"));
     QCOMPARE(w.form()->labelStatus->text(), QStringLiteral("<font color=#00FF00>Connected to device"));
@@ -330,9 +336,7 @@ void TestMainWindow::disconnectionByDevice()
 {
     FakeDevice device;
     MainWindow w;
-    w.commLink()->setPort(device.port());
-    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
-    w.form()->btnConnect->click();
+    connectWindow(w, device.port());
     QVERIFY(device.waitForClient());
     QSignalSpy gone(w.commLink(), &CommTcp::disconnected);
     device.closeClient();
@@ -457,9 +461,7 @@ void TestMainWindow::rebootQuestion()
 {
     FakeDevice device;
     MainWindow w;
-    w.commLink()->setPort(device.port());
-    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
-    w.form()->btnConnect->click();
+    connectWindow(w, device.port());
     QVERIFY(device.waitForClient());
 
     boxes->answerNext(MsgBox::Answer::No);
@@ -488,9 +490,7 @@ void TestMainWindow::rebootedDeviceComesBack()
     DevsimProcess devsim;
     QVERIFY(devsim.start({"--set", "reboot-ms=300"}));
     MainWindow w;
-    w.commLink()->setPort(devsim.port());
-    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
-    w.form()->btnConnect->click();
+    connectWindow(w, devsim.port());
     QVERIFY(w.isConnected());
     QSignalSpy gone(w.commLink(), &CommTcp::disconnected);
     boxes->answerNext(MsgBox::Answer::Ok);
@@ -515,9 +515,7 @@ void TestMainWindow::programmingWhileUnconnectedLeavesNoRun()
     QVERIFY(!page->isRunning());
 
     // Connecting and reading the version must not start a programming run.
-    w.commLink()->setPort(devsim.port());
-    w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
-    w.form()->btnConnect->click();
+    connectWindow(w, devsim.port());
     QVERIFY(w.isConnected());
     page->form()->btnRead->click();
     QTRY_VERIFY(!page->form()->labelVersion->text().isEmpty());
