@@ -49,7 +49,8 @@ void UI_ProgrammingPage::setupUi(QWidget* page)
     labelFile = new QLabel(page);
     fileLayout->addWidget(labelFile);
     leFile = new QLineEdit(page);
-    fileLayout->addWidget(leFile);
+    fileLayout->addWidget(leFile, 1);
+    leFile->setMinimumWidth(160);
     btnChoose = new QPushButton(page);
     fileLayout->addWidget(btnChoose);
     btnProgramming = new QPushButton(page);

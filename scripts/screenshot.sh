@@ -40,7 +40,9 @@ xdotool mousemove --window "$WIN" 330 43 click 1
 xdotool type --delay 20 "127.0.0.1"
 xdotool key Return
 xdotool mousemove --window "$WIN" 478 43 click 1
-sleep 3
-cat "$WORK/devsim.log" >&2
+sleep 2
+# Read the device's version on the Programming page.
+xdotool mousemove --window "$WIN" 695 223 click 1
+sleep 1
 import -window "$WIN" "$OUT"
 echo "wrote $OUT"
