@@ -1,5 +1,8 @@
 #include "comm/commandframe.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace CommandFrame {
 
 std::uint8_t checksum(const std::uint8_t* data, int size)
@@ -75,8 +78,35 @@ int FrameReassembler::feed(const char* data, int size, Sink& sink)
 {
     using namespace CommandFrame;
     int delivered = 0;
-    for (int i = 0; i < size; ++i) {
-        const auto byte = static_cast<std::uint8_t>(data[i]);
+    auto complete = [&] {
+        if (checksum(buffer_, count_ - 1) == buffer_[count_ - 1]) {
+            const int cmd = buffer_[3] * 256 + buffer_[4];
+            ++delivered;
+            sink.frame(cmd, buffer_ + kHeaderSize, count_ - kOverhead);
+        } else {
+            ++badFrames_;
+        }
+        count_ = 0;
+    };
+
+    int i = 0;
+    while (i < size) {
+        if (count_ >= 3) {
+            // The header is known: take the rest of a frame that fits the
+            // buffer in one copy rather than byte by byte.
+            const int expected = buffer_[1] * 256 + buffer_[2] + 4;
+            if (expected <= kBufferSize && count_ < expected) {
+                const int n = std::min(expected - count_, size - i);
+                std::memcpy(buffer_ + count_, data + i, static_cast<std::size_t>(n));
+                count_ += n;
+                i += n;
+                if (count_ == expected)
+                    complete();
+                continue;
+            }
+        }
+
+        const auto byte = static_cast<std::uint8_t>(data[i++]);
         if (count_ == 0 && byte != kStartByte)
             continue; // hunting for the start of a frame
         if (count_ == kBufferSize) {
@@ -94,16 +124,8 @@ int FrameReassembler::feed(const char* data, int size, Sink& sink)
             ++badFrames_;
             continue;
         }
-        if (count_ != length + 4)
-            continue;
-        if (checksum(buffer_, count_ - 1) == buffer_[count_ - 1]) {
-            const int cmd = buffer_[3] * 256 + buffer_[4];
-            ++delivered;
-            sink.frame(cmd, buffer_ + kHeaderSize, count_ - kOverhead);
-        } else {
-            ++badFrames_;
-        }
-        count_ = 0;
+        if (count_ == length + 4)
+            complete();
     }
     return delivered;
 }
