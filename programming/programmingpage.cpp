@@ -50,7 +50,6 @@ void UI_ProgrammingPage::setupUi(QWidget* page)
     fileLayout->addWidget(labelFile);
     leFile = new QLineEdit(page);
     fileLayout->addWidget(leFile, 1);
-    leFile->setMinimumWidth(160);
     btnChoose = new QPushButton(page);
     fileLayout->addWidget(btnChoose);
     btnProgramming = new QPushButton(page);
