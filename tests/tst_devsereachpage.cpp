@@ -6,6 +6,7 @@
 #include "comm/linkframe.h"
 #include "discovery/devsereachpage.h"
 #include "discovery/dialogsetip.h"
+#include "searchtestutil.h"
 #include "testutil.h"
 
 #include <QComboBox>
@@ -70,24 +71,6 @@ private:
     UrlRecorder urls;
 
     static QTreeWidget* tree(DevSereachPage& page) { return page.form()->treeWidget; }
-
-    // Opens the context menu at a row; returns the offered texts and picks
-    // `choice` (none when empty).
-    static QStringList menuAt(DevSereachPage& page, QTreeWidgetItem* item, const QString& choice = {})
-    {
-        QStringList texts;
-        page.setMenuRunner([&](QMenu& menu) -> QAction* {
-            QAction* chosen = nullptr;
-            for (QAction* action : menu.actions()) {
-                texts << action->text();
-                if (action->text() == choice)
-                    chosen = action;
-            }
-            return chosen;
-        });
-        page.onCustomContextMenuRequested(tree(page)->visualItemRect(item).center());
-        return texts;
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -212,7 +195,7 @@ private Q_SLOTS:
         QVERIFY(!other->data(0, DevSereachPage::kMacRole).isValid());
         page.resize(800, 400);
         page.show();
-        menuAt(page, other, "Browse device");
+        chooseFromMenu(page, other, "Browse device");
         QCOMPARE(urls.urls.size(), 1);
         QCOMPARE(urls.urls.first().toString(), QString("http://"));
     }
@@ -227,10 +210,10 @@ private Q_SLOTS:
         QTreeWidgetItem* bare = tree(page)->topLevelItem(0);
         QTreeWidgetItem* full = tree(page)->topLevelItem(1);
 
-        QCOMPARE(menuAt(page, bare), (QStringList{"Browse device", "Reboot"}));
-        QCOMPARE(menuAt(page, full), (QStringList{"Browse device", "Set IP address", "Reboot"}));
+        QCOMPARE(chooseFromMenu(page, bare), (QStringList{"Browse device", "Reboot"}));
+        QCOMPARE(chooseFromMenu(page, full), (QStringList{"Browse device", "Set IP address", "Reboot"}));
         // An interface row acts for its device.
-        QCOMPARE(menuAt(page, full->child(0), "Browse device"),
+        QCOMPARE(chooseFromMenu(page, full->child(0), "Browse device"),
                  (QStringList{"Browse device", "Set IP address", "Reboot"}));
         QCOMPARE(urls.urls.size(), 1);
         QCOMPARE(urls.urls.first(), QUrl("http://10.0.0.5"));
@@ -246,7 +229,7 @@ private Q_SLOTS:
         // A device row whose host text is empty is still a device row.
         page.onCommLinkNetworkInfo(R"({"product":"NoHost","intfInfo":[["eth0","","",""]]})");
         QCOMPARE(tree(page)->topLevelItem(0)->text(1), QString("NoHost"));
-        QCOMPARE(menuAt(page, tree(page)->topLevelItem(0)->child(0)),
+        QCOMPARE(chooseFromMenu(page, tree(page)->topLevelItem(0)->child(0)),
                  (QStringList{"Browse device", "Set IP address", "Reboot"}));
 
         // The dialog gets the device's interface names; cancelling sends
@@ -259,7 +242,7 @@ private Q_SLOTS:
             parentless = !dialog.parentWidget();
             return QDialog::Rejected;
         });
-        menuAt(page, full, "Set IP address");
+        chooseFromMenu(page, full, "Set IP address");
         QCOMPARE(offered, QStringList{"eth0"});
         QVERIFY(parentless);
     }

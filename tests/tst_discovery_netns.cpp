@@ -6,6 +6,7 @@
 #include "discovery/devsereachpage.h"
 #include "discovery/dialogsetip.h"
 #include "netnslab.h"
+#include "searchtestutil.h"
 #include "testutil.h"
 
 #include <QComboBox>
@@ -69,27 +70,6 @@ private:
         // thread; a device that answers both ways is counted by its link
         // replies.
         return true;
-    }
-
-    // Opens the context menu on a row and picks an action; returns the menu's
-    // texts.
-    static QStringList chooseFromMenu(DevSereachPage& page, QTreeWidgetItem* item,
-                                      const QString& choice)
-    {
-        QStringList texts;
-        page.setMenuRunner([&](QMenu& menu) -> QAction* {
-            QAction* chosen = nullptr;
-            for (QAction* action : menu.actions()) {
-                texts << action->text();
-                if (action->text() == choice)
-                    chosen = action;
-            }
-            return chosen;
-        });
-        QTreeWidget* tree = page.form()->treeWidget;
-        tree->scrollToItem(item);
-        page.onCustomContextMenuRequested(tree->visualItemRect(item).center());
-        return texts;
     }
 
 private Q_SLOTS:
