@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QPushButton>
 
 namespace MsgBox {
@@ -60,8 +61,10 @@ Answer exec(QMessageBox& box)
         Interceptor interceptor = interceptorRef();
         return interceptor(request);
     }
+    const QPointer<QMessageBox> alive(&box);
     box.exec();
-    return answerFor(box, box.clickedButton());
+    // Whoever closed the box may also have destroyed it meanwhile.
+    return alive ? answerFor(box, box.clickedButton()) : Answer::Closed;
 }
 
 QString sureText()
