@@ -202,6 +202,14 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+quint16 closedLocalPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
 QString sourceDir()
 {
     return QStringLiteral(FM_SOURCE_DIR);

@@ -150,6 +150,10 @@ private:
     QByteArray received_;
 };
 
+// A loopback port on which nothing listens (taken free, then closed again):
+// a connection attempt to it is refused. 0 if no port could be had.
+quint16 closedLocalPort();
+
 // Processes events until the condition holds; false after the timeout.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 

@@ -75,9 +75,8 @@ void TestBatchDialog::init()
     boxes = new BoxRecorder;
     devsim = new DevsimProcess;
     // A port on which nothing listens, for addresses without a device.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    closedPort = probe.serverPort();
+    closedPort = closedLocalPort();
+    QVERIFY(closedPort != 0);
 }
 
 void TestBatchDialog::cleanup()

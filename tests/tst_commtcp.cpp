@@ -219,13 +219,8 @@ void TestCommTcp::oversizeFrameNeverDelivered()
 
 void TestCommTcp::connectFailureAndRetry()
 {
-    // A port nobody listens on: take a free one and close it again.
-    quint16 deadPort = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        deadPort = probe.serverPort();
-    }
+    const quint16 deadPort = closedLocalPort();
+    QVERIFY(deadPort != 0);
     CommTcp link;
     link.setPort(deadPort);
     QSignalSpy error(&link, &CommTcp::connectionError);

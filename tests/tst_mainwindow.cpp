@@ -312,12 +312,8 @@ void TestMainWindow::connectSavesHistoryOnce()
 
 void TestMainWindow::connectionFailure()
 {
-    quint16 deadPort = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        deadPort = probe.serverPort();
-    }
+    const quint16 deadPort = closedLocalPort();
+    QVERIFY(deadPort != 0);
     MainWindow w;
     w.commLink()->setPort(deadPort);
     w.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
