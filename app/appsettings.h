@@ -10,6 +10,10 @@ namespace AppSettings {
 inline QString filePath() { return QStringLiteral("config/settings.ini"); }
 inline QString historyPath() { return QStringLiteral("config/completer.dat"); }
 inline QString catalogPath() { return QStringLiteral("translations/zh.qm"); }
+// The catalogue to load: catalogPath() where the working directory has it,
+// otherwise the one installed with the program, otherwise catalogPath()
+// (which then fails to load, and the interface stays English).
+QString catalogToLoad();
 
 namespace Key {
 inline const char* language() { return "language"; } // "Chinese", "English" or empty

@@ -5,8 +5,13 @@
 #include "mainwindow/mainwindow.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QTranslator>
+
+// QT_LOGGING_RULES="fieldmate.startup.debug=true" shows which catalogue a
+// start loaded.
+Q_LOGGING_CATEGORY(lcStartup, "fieldmate.startup", QtInfoMsg)
 
 int Startup::applyLanguage(QTranslator& translator)
 {
@@ -17,8 +22,11 @@ int Startup::applyLanguage(QTranslator& translator)
         return English;
     }
     if (value.toString() == QLatin1String(AppSettings::chineseValue())) {
-        if (translator.load(AppSettings::catalogPath()))
+        const QString catalog = AppSettings::catalogToLoad();
+        if (translator.load(catalog)) {
             QCoreApplication::installTranslator(&translator);
+            qCDebug(lcStartup, "catalogue loaded: %s", qPrintable(catalog));
+        }
         return Chinese;
     }
     return English;

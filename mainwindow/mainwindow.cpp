@@ -338,7 +338,7 @@ void MainWindow::changeLanguage()
     }
     if (chinese) {
         ui->actionChinese->setChecked(true);
-        if (translator && translator->load(AppSettings::catalogPath()))
+        if (translator && translator->load(AppSettings::catalogToLoad()))
             QCoreApplication::installTranslator(translator);
     } else {
         ui->actionEnglish->setChecked(true);
