@@ -1,7 +1,6 @@
 // Device lists (text, CSV, workbooks made here with libxlsxwriter), the
 // batch dialog's form, its add and delete rules and the result report.
 #include "common/dialogs.h"
-#include "common/filecheck.h"
 #include "programming/batchprogrammingdialog.h"
 #include "programming/batchprogrammingthread.h"
 #include "programming/devicelist.h"
@@ -108,6 +107,7 @@ private Q_SLOTS:
     void chooseProgrammingFile();
     void programWithoutFileDoesNothing();
     void programDamagedPackageWarns();
+    void refusedFiles();
 
 private:
     TempWorkDir* work = nullptr;
@@ -161,6 +161,11 @@ void TestBatchImport::parseText_data()
     QTest::newRow("header and empty lines") << QByteArray("IP,\n\n\n172.16.0.1,\n")
                                             << QStringList{"172.16.0.1"};
     QTest::newRow("empty file") << QByteArray() << QStringList();
+    QTest::newRow("NUL and control bytes spoil their own line only")
+        << QByteArray("10.0.0.1") + '\0' + "\n10.0.0.2\n\x01" "10.0.0.3\n10.0.0.4\x1a\x7f\n10.0.0.5"
+        << QStringList{"10.0.0.2", "10.0.0.5"};
+    QTest::newRow("lone CR line ends") << QByteArray("10.0.0.1\r10.0.0.2\r")
+                                       << QStringList{"10.0.0.1", "10.0.0.2"};
     QTest::newRow("UTF-8 byte-order mark")
         << QByteArray("\xEF\xBB\xBF" "10.0.0.1\n10.0.0.2\n") << QStringList{"10.0.0.1", "10.0.0.2"};
     QByteArray utf16("\xFF\xFE");
@@ -426,10 +431,8 @@ void TestBatchImport::notRegularFiles()
 {
     const QString fifo = work->file(QStringLiteral("pipe.xlsx"));
     QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    for (const QString& path : {fifo, work->path(), QStringLiteral("/dev/zero")}) {
+    for (const QString& path : {fifo, work->path(), QStringLiteral("/dev/zero")})
         QVERIFY(!DeviceList::readWorkbook(path).ok);
-        QVERIFY(!FileCheck::refusal(path, DeviceList::kMaxFileBytes).isEmpty());
-    }
     QVERIFY(!DeviceList::readWorkbook(work->file(QStringLiteral("missing.xlsx"))).ok);
 }
 
@@ -737,6 +740,37 @@ void TestBatchImport::programDamagedPackageWarns()
     const BoxRecorder::Box box = boxes->take();
     QCOMPARE(box.title, QStringLiteral("Warning"));
     QCOMPARE(box.text, QStringLiteral("The programming file is a damaged firmware package!"));
+}
+
+// Pipes, folders and devices are neither imported nor programmed; nor are
+// files past the size limits. The operator is told why.
+void TestBatchImport::refusedFiles()
+{
+    const QString fifo = work->file(QStringLiteral("pipe.txt"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString large = work->file(QStringLiteral("large.xlsx"));
+    {
+        QFile sparse(large);
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(64 << 20) + 1));
+    }
+    const QString notRegular = QStringLiteral("Only regular files can be opened, not folders, pipes or devices!");
+    const QString tooLarge = QStringLiteral("The file is larger than 64 MiB!");
+    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
+    const QList<QPair<QString, QString>> cases{
+        {fifo, notRegular}, {work->path(), notRegular}, {"/dev/zero", notRegular}, {large, tooLarge}};
+    for (const auto& c : cases) {
+        dialog->addDevice(QStringLiteral("10.0.0.1"));
+        dialog->importFile(c.first);
+        const BoxRecorder::Box box = boxes->take();
+        QCOMPARE(box.summary(), QStringLiteral("[Warning] ") + c.second);
+        QVERIFY(dialog->deviceList().isEmpty());
+
+        dialog->addDevice(QStringLiteral("10.0.0.1"));
+        dialog->form()->leFile->setText(c.first);
+        dialog->form()->btnProgram->click();
+        QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] ") + c.second);
+        QCOMPARE(starts.count(), 0);
+    }
 }
 
 QTEST_MAIN(TestBatchImport)
