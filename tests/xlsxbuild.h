@@ -90,6 +90,17 @@ inline Parts book(const QStringList& sheetData, const QString& sharedItems = QSt
                        QStringLiteral("<Relationships xmlns=\"%1\"><Relationship Id=\"rId1\" "
                                       "Type=\"%2/officeDocument\" Target=\"xl/workbook.xml\"/>"
                                       "</Relationships>").arg(relsNs, rel).toUtf8()});
+    QString types = QStringLiteral("<Default Extension=\"rels\" ContentType=\"application/"
+                                   "vnd.openxmlformats-package.relationships+xml\"/>");
+    const QString type = QStringLiteral("<Override PartName=\"/xl/%1.xml\" ContentType=\"application/"
+                                        "vnd.openxmlformats-officedocument.spreadsheetml.%2+xml\"/>");
+    types += type.arg(QStringLiteral("workbook"), QStringLiteral("sheet.main")) +
+             type.arg(QStringLiteral("sharedStrings"), QStringLiteral("sharedStrings"));
+    for (int i = 1; i <= sheetData.size(); ++i)
+        types += type.arg(QStringLiteral("worksheets/sheet%1").arg(i), QStringLiteral("worksheet"));
+    parts.prepend(Part{QStringLiteral("[Content_Types].xml"),
+                       QStringLiteral("<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                                      "content-types\">%1</Types>").arg(types).toUtf8()});
     parts << Part{QStringLiteral("xl/sharedStrings.xml"),
                   QStringLiteral("<sst xmlns=\"%1\">%2</sst>").arg(main, sharedItems).toUtf8()};
     return parts;
