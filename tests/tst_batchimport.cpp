@@ -1,4 +1,4 @@
-// Device lists (text, CSV, workbooks made here with libxlsxwriter), the
+// Device lists (text, CSV, real and crafted workbooks), the
 // batch dialog's form, its add and delete rules and the result report.
 #include "common/dialogs.h"
 #include "programming/batchprogrammingdialog.h"
