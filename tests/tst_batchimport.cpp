@@ -78,9 +78,6 @@ private Q_SLOTS:
 
     void parseText_data();
     void parseText();
-    void numberText_data();
-    void numberText();
-    void columnNames();
 
     void workbook_data();
     void workbook();
@@ -146,26 +143,17 @@ void TestBatchImport::parseText_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("edge cases") << QByteArray(" 10.0.0.1 \n10.0.0.2,\n10.0.0.3,x\nname\n10.0.0.1\n")
-                                << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.1"};
-    QTest::newRow("CRLF and no final line end")
-        << QByteArray("10.0.0.1\r\n10.0.0.2\r\n10.0.0.3") << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3"};
-    QTest::newRow("tabs") << QByteArray("\t192.168.1.10\t\n") << QStringList{"192.168.1.10"};
-    QTest::newRow("only one comma removed") << QByteArray("10.0.0.1,,\n") << QStringList();
-    QTest::newRow("blank before comma") << QByteArray("10.0.0.1 ,\n") << QStringList();
-    QTest::newRow("two fields") << QByteArray("10.0.0.1,10.0.0.2\n10.0.0.3 10.0.0.4\n")
-                                << QStringList();
+    QTest::newRow("line ends, blanks, header")
+        << QByteArray("IP,\r\n\t192.168.1.10\t\r\n\n10.0.0.2\r10.0.0.3")
+        << QStringList{"192.168.1.10", "10.0.0.2", "10.0.0.3"};
+    QTest::newRow("fields and commas")
+        << QByteArray("10.0.0.1,,\n10.0.0.1 ,\n10.0.0.1,10.0.0.2\n10.0.0.3 10.0.0.4\n") << QStringList();
     QTest::newRow("out of range and leading zero")
         << QByteArray("256.1.1.1\n01.2.3.4\n1.2.3\n1.2.3.4.5\n255.255.255.255\n0.0.0.0\n")
         << QStringList{"255.255.255.255", "0.0.0.0"};
-    QTest::newRow("header and empty lines") << QByteArray("IP,\n\n\n172.16.0.1,\n")
-                                            << QStringList{"172.16.0.1"};
-    QTest::newRow("empty file") << QByteArray() << QStringList();
     QTest::newRow("NUL and control bytes spoil their own line only")
         << QByteArray("10.0.0.1") + '\0' + "\n10.0.0.2\n\x01" "10.0.0.3\n10.0.0.4\x1a\x7f\n10.0.0.5"
         << QStringList{"10.0.0.2", "10.0.0.5"};
-    QTest::newRow("lone CR line ends") << QByteArray("10.0.0.1\r10.0.0.2\r")
-                                       << QStringList{"10.0.0.1", "10.0.0.2"};
     QTest::newRow("UTF-8 byte-order mark")
         << QByteArray("\xEF\xBB\xBF" "10.0.0.1\n10.0.0.2\n") << QStringList{"10.0.0.1", "10.0.0.2"};
     QByteArray utf16("\xFF\xFE");
@@ -181,38 +169,6 @@ void TestBatchImport::parseText()
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, expected);
     QCOMPARE(DeviceList::parseText(bytes), expected);
-}
-
-void TestBatchImport::numberText_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("integer") << 10.0 << "10";
-    QTest::newRow("zero") << 0.0 << "0";
-    QTest::newRow("negative zero") << -0.0 << "0";
-    QTest::newRow("fraction") << 192.168 << "192.168";
-    QTest::newRow("large") << 1e20 << "100000000000000000000";
-    QTest::newRow("long integer") << 12345678901234.0 << "12345678901234";
-    QTest::newRow("small") << 0.0001 << "0.0001";
-    QTest::newRow("negative") << -42.5 << "-42.5";
-}
-
-void TestBatchImport::numberText()
-{
-    QFETCH(double, value);
-    QFETCH(QString, text);
-    QCOMPARE(DeviceList::numberText(value), text);
-}
-
-void TestBatchImport::columnNames()
-{
-    QCOMPARE(DeviceList::columnName(1), QStringLiteral("A"));
-    QCOMPARE(DeviceList::columnName(26), QStringLiteral("Z"));
-    QCOMPARE(DeviceList::columnName(27), QStringLiteral("AA"));
-    QCOMPARE(DeviceList::columnName(703), QStringLiteral("AAA"));
-    QVERIFY(DeviceList::isWorkbookName(QStringLiteral("list.xlsx")));
-    QVERIFY(DeviceList::isWorkbookName(QStringLiteral("LIST.XLSX")));
-    QVERIFY(!DeviceList::isWorkbookName(QStringLiteral("list.csv")));
 }
 
 // -------------------------------------------------------------- workbooks
@@ -234,13 +190,13 @@ void TestBatchImport::workbook_data()
     const QString kinds =
         QStringLiteral("<row r=\"1\">") + cell("A1", "s", "0") + "</row><row r=\"2\">" +
         cell("A2", "s", "1") + cell("C2", "s", "4") + "</row>" + cell("A3", "s", "2") +
-        cell("A4", "s", "3") + cell("A5", "", "19216811") +
+        cell("A4", "s", "3") + cell("A5", "", "192.168") +
         "<c r=\"A6\" t=\"str\"><f>[1]Sheet1!A1</f><v>10.0.0.2</v></c>"
         "<c r=\"A7\"><f>Missing!A1+1</f><v>3</v></c>" + cell("A8", "b", "1") +
         cell("A9", "e", "#N/A") +
         "<c r=\"A10\" t=\"inlineStr\"><is><t>10.0.0.3</t><rPh><t>x</t></rPh></is></c>"
         "<c r=\"A11\" t=\"s\"/><c r=\"A12\"><v>1E+20</v></c><c r=\"B13\" t=\"e\"><v>#REF!</v></c>";
-    const QStringList kindCells{"IP", "10.0.0.1", "東京", "", "19216811", "10.0.0.2", "3",
+    const QStringList kindCells{"IP", "10.0.0.1", "東京", "", "192.168", "10.0.0.2", "3",
                                 "TRUE", "10.0.0.3", "100000000000000000000"};
     const QString names = QStringLiteral(
         "<definedNames><definedName name=\"设备列表\">'[1]Sheet1'!$A$1</definedName>"
