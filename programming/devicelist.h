@@ -17,6 +17,8 @@ namespace DeviceList {
 // each line has its white space simplified and one trailing ',' removed,
 // and must then match the address pattern as a whole. Lines with more than
 // one field are dropped. A byte-order mark (UTF-8, UTF-16) is honoured.
+// Lines end with LF, CR LF or a lone CR; a NUL or another control byte
+// spoils only the line it is in.
 QStringList parseText(const QByteArray& bytes);
 
 // True when the name is read as a workbook (it ends in "xlsx", in any case).
@@ -54,7 +56,8 @@ constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
 // booleans; error cells hold no value. Parts are streamed, never read
 // whole; a part larger than kMaxPartBytes (by its header or as it
 // unpacks), a sheet larger than kMaxRows x kMaxColumns, a DTD or damaged
-// data give ok = false. Strict Open XML workbooks are refused.
+// data give ok = false. Strict Open XML workbooks are refused. Only a
+// regular file is opened (open() on a pipe would block).
 SheetColumn readWorkbook(const QString& path);
 // The same for a workbook held by an open, random-access device.
 SheetColumn readWorkbook(QIODevice* device);
