@@ -365,7 +365,13 @@ private:
                     return stop(QStringLiteral("more than %1 columns").arg(kMaxColumns));
                 }
                 row_ = std::max(row_, 0);
-                type_ = a.value(QLatin1String("t")).toString();
+                const QStringRef t = a.value(QLatin1String("t"));
+                type_ = t.isEmpty() || t == QLatin1String("n") ? Type::Number
+                        : t == QLatin1String("s")               ? Type::Shared
+                        : t == QLatin1String("inlineStr")       ? Type::InlineString
+                        : t == QLatin1String("b")               ? Type::Boolean
+                        : t == QLatin1String("e")               ? Type::Error
+                                                                : Type::Text;
                 inCell_ = true;
                 hasValue_ = hasInline_ = inValue_ = inText_ = false;
                 phonetic_ = 0;
@@ -404,29 +410,16 @@ private:
     bool endCell()
     {
         inCell_ = inValue_ = inInline_ = false;
+        const bool inlineText = type_ == Type::InlineString && hasInline_;
+        if (!inlineText && (!hasValue_ || value_.isEmpty() || type_ == Type::Error))
+            return true; // no value: an empty cell or an error
         ColumnCell cell;
         cell.row = row_;
-        if (type_ == QLatin1String("inlineStr") && hasInline_) {
-            cell.text = inline_;
-        } else if (!hasValue_ || value_.isEmpty() || type_ == QLatin1String("e")) {
-            return true; // no value: an empty cell or an error
-        } else if (type_ == QLatin1String("s")) {
+        if (type_ == Type::Shared) {
             bool ok = false;
-            cell.sharedIndex = value_.trimmed().toInt(&ok);
+            cell.sharedIndex = QStringRef(&value_).trimmed().toInt(&ok);
             if (!ok || cell.sharedIndex < 0 || cell.sharedIndex >= kMaxSharedStrings)
                 return stop(QStringLiteral("bad shared string index ") + value_);
-        } else if (type_ == QLatin1String("b")) {
-            const QString v = value_.trimmed();
-            cell.text = v == QLatin1String("1") || v == QLatin1String("true") ? QStringLiteral("TRUE")
-                        : v == QLatin1String("0") || v == QLatin1String("false") ? QStringLiteral("FALSE")
-                                                                                  : v;
-        } else if (type_ == QLatin1String("str") || type_ == QLatin1String("inlineStr") ||
-                   type_ == QLatin1String("d")) {
-            cell.text = value_;
-        } else {
-            bool ok = false;
-            const double number = value_.trimmed().toDouble(&ok);
-            cell.text = ok ? numberText(number) : value_;
         }
 
         if (!any) {
@@ -437,12 +430,27 @@ private:
         top = std::min(top, row_);
         bottom = std::max(bottom, row_);
         right = std::max(right, col_);
+        if (col_ > left)
+            return true; // only the first column's texts are kept
         if (col_ < left) {
             left = col_;
             column.clear();
         }
-        if (col_ == left)
-            column.push_back(std::move(cell));
+        if (inlineText) {
+            cell.text = inline_;
+        } else if (type_ == Type::Boolean) {
+            const QStringRef v = QStringRef(&value_).trimmed();
+            cell.text = v == QLatin1String("1") || v == QLatin1String("true") ? QStringLiteral("TRUE")
+                        : v == QLatin1String("0") || v == QLatin1String("false") ? QStringLiteral("FALSE")
+                                                                                  : v.toString();
+        } else if (type_ == Type::Number) {
+            bool ok = false;
+            const double number = QStringRef(&value_).trimmed().toDouble(&ok);
+            cell.text = ok ? numberText(number) : value_;
+        } else if (type_ != Type::Shared) {
+            cell.text = value_; // formula text, date text, another type's value
+        }
+        column.push_back(std::move(cell));
         return true;
     }
 
@@ -458,7 +466,9 @@ private:
     bool hasValue_ = false, hasInline_ = false;
     int phonetic_ = 0;
     int row_ = -1, col_ = -1;
-    QString type_, value_, inline_;
+    // The cell's t attribute; Text: "str", "d" and anything unknown.
+    enum class Type { Number, Shared, InlineString, Boolean, Error, Text } type_ = Type::Number;
+    QString value_, inline_;
 };
 
 // Reads the shared strings with the given indices (sorted, unique) into
