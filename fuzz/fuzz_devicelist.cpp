@@ -1,24 +1,86 @@
-// Fuzz target for text and CSV device lists: every address the reader
-// returns must be a whole IPv4 address by the one address expression, and
-// no more addresses than the input has lines.
+// Fuzz target for device lists. Input starting with "PK" is read as a
+// workbook archive; input starting with '<' becomes the active sheet of a
+// workbook of stored entries (so the XML readers see it as it is); anything
+// else is a text or CSV list. Every address the text reader returns must be
+// a whole IPv4 address, no more than the input has lines; a workbook read
+// must give a used range that holds its cells, and never crash or hang.
+#include "../tests/xlsxbuild.h"
 #include "common/addresspatterns.h"
 #include "programming/devicelist.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <cstdlib>
 #include <vector>
+
+namespace {
+
+const QString kShared = QStringLiteral(
+    "<si><t>IP</t></si><si><r><t>10.0.</t></r><r><t>0.1</t></r></si>"
+    "<si><t>x</t><rPh><t>y</t></rPh></si><si/>");
+
+Xlsx::Parts storedBook(const QByteArray& sheet)
+{
+    Xlsx::Parts parts = Xlsx::book({QString()}, kShared,
+                                   QStringLiteral("<bookViews><workbookView activeTab=\"0\"/></bookViews>"));
+    for (Xlsx::Part& part : parts) {
+        part.stored = true;
+        if (part.name == QLatin1String("xl/worksheets/sheet1.xml"))
+            part.data = sheet;
+    }
+    return parts;
+}
+
+void checkWorkbook(const QByteArray& zip)
+{
+    QBuffer buffer;
+    buffer.setData(zip);
+    buffer.open(QIODevice::ReadOnly);
+    const DeviceList::SheetColumn column = DeviceList::readWorkbook(&buffer);
+    if (!column.ok) {
+        if (!column.cells.isEmpty() || column.error.isEmpty())
+            std::abort();
+        return;
+    }
+    if (column.usedRange.isEmpty() || column.usedRange == QLatin1String("A1")) {
+        if (!column.cells.isEmpty())
+            std::abort();
+        return;
+    }
+    if (column.firstRow < 1 || column.lastRow < column.firstRow ||
+        column.lastRow > DeviceList::kMaxRows || column.firstColumn < 1 ||
+        column.firstColumn > DeviceList::kMaxColumns ||
+        column.cells.size() > column.lastRow - column.firstRow + 1 ||
+        !column.usedRange.startsWith(DeviceList::columnName(column.firstColumn) +
+                                     QString::number(column.firstRow)))
+        std::abort();
+}
+
+} // namespace
 
 std::vector<std::vector<std::uint8_t>> fuzzSeeds()
 {
     std::vector<std::vector<std::uint8_t>> seeds;
     auto add = [&](const QByteArray& bytes) { seeds.emplace_back(bytes.begin(), bytes.end()); };
     add(" 10.0.0.1 \n10.0.0.2,\n10.0.0.3,x\nname\n10.0.0.1\n");
-    add("IP,\r\n192.168.1.10,\r\n192.168.1.11,\r\n");
+    add("IP,\r\n192.168.1.10,\r\n192.168.1.11\r10.0.0.9\0,\n");
     add("\xEF\xBB\xBF" "10.0.0.1\n");
     add(QByteArray("\xFF\xFE" "1\0" "0\0.\0" "0\0.\0" "0\0.\0" "1\0", 18));
-    add(QByteArray("\xFE\xFF\0" "1\0.\0" "2\0.\0" "3\0.\0" "4", 17));
     add("255.255.255.255,,\n\t0.0.0.0\t\n256.1.1.1\n");
-    add(QByteArray(300, ','));
+    const QByteArray sheet =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+        "<row r=\"2\"><c r=\"B2\" t=\"s\"><v>0</v></c><c t=\"s\"><v>1</v></c></row>"
+        "<row><c r=\"B3\" t=\"inlineStr\"><is><t>10.0.0.2</t><rPh><t>z</t></rPh></is></c>"
+        "<c r=\"D3\"><f>A1</f><v>1E+3</v></c></row>"
+        "<row r=\"9\"><c r=\"B9\" t=\"str\"><v>10.0.0.3</v></c><c r=\"C9\" t=\"b\"><v>1</v></c>"
+        "<c r=\"A9\" t=\"e\"><v>#N/A</v></c><c r=\"B9\" t=\"s\"><v>3</v></c></row>"
+        "</sheetData></worksheet>";
+    add(sheet);
+    add(Xlsx::zipBytes(storedBook(sheet)));
+    Xlsx::Parts compressed = storedBook(sheet);
+    for (Xlsx::Part& part : compressed)
+        part.stored = false;
+    add(Xlsx::zipBytes(compressed, true));
     return seeds;
 }
 
@@ -26,9 +88,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > 1 << 16)
         return 0;
+    static const bool quiet = [] { // damaged archives make QBuffer complain
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        return true;
+    }();
+    (void)quiet;
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
+    if (bytes.startsWith("PK")) {
+        checkWorkbook(bytes);
+        return 0;
+    }
+    if (bytes.startsWith('<')) {
+        checkWorkbook(Xlsx::zipBytes(storedBook(bytes)));
+        return 0;
+    }
     const QStringList found = DeviceList::parseText(bytes);
-    if (found.size() > bytes.count('\n') + 1)
+    if (found.size() > bytes.count('\n') + bytes.count('\r') + 1)
         std::abort();
     for (const QString& ip : found) {
         if (!isIpv4Address(ip) || ip.size() > 15)

@@ -2,6 +2,7 @@
 
 #include "common/addresspatterns.h"
 #include "common/dialogs.h"
+#include "common/filecheck.h"
 #include "common/msgbox.h"
 #include "programming/batchprogrammingthread.h"
 #include "programming/devicelist.h"
@@ -185,9 +186,10 @@ void BatchProgrammingDialog::changeEvent(QEvent* event)
 
 bool BatchProgrammingDialog::addDevice(const QString& ip)
 {
-    if (devices.contains(ip) || !isIpv4Address(ip))
+    if (known.contains(ip) || !isIpv4Address(ip))
         return false;
     devices << ip;
+    known.insert(ip);
     QTableWidget* table = ui->tableWidget;
     table->setRowCount(devices.size());
     const int row = devices.size() - 1;
@@ -218,12 +220,14 @@ void BatchProgrammingDialog::deleteRow(int row)
         if (i < nextTask)
             --nextTask;
     }
+    known.remove(ip);
     ui->tableWidget->removeRow(row);
 }
 
 void BatchProgrammingDialog::clearDevices()
 {
     devices.clear();
+    known.clear();
     ui->tableWidget->clearContents();
     ui->tableWidget->setRowCount(0);
 }
@@ -323,6 +327,8 @@ void BatchProgrammingDialog::onBtnImportClicked()
 void BatchProgrammingDialog::importFile(const QString& fileName)
 {
     clearDevices();
+    if (const QString why = FileCheck::refusal(fileName, DeviceList::kMaxFileBytes); !why.isEmpty())
+        return void(MsgBox::warning(tr("Warning"), why));
     if (DeviceList::isWorkbookName(fileName)) {
         // A workbook that cannot be read imports nothing, without a box.
         const DeviceList::SheetColumn column = DeviceList::readWorkbook(fileName);
@@ -417,6 +423,8 @@ void BatchProgrammingDialog::startBatch(bool programming)
         image = ui->leFile->text();
         if (image.isEmpty() || !QFile::exists(image))
             return;
+        if (const QString why = FileCheck::refusal(image, FirmwarePackage::kMaxFileBytes); !why.isEmpty())
+            return void(MsgBox::warning(tr("Warning"), why, this));
         FirmwarePackage package(image);
         switch (package.unpackImage()) {
         case FirmwarePackage::Result::Unpacked:

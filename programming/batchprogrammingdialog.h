@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QVector>
 
@@ -128,6 +129,7 @@ private:
 
     UI_BatchProgrammingDialog* ui;
     QStringList devices;
+    QSet<QString> known; // the devices, for the duplicate check
     QVector<QThread*> threads;
     QVector<BatchProgrammingThread*> workers;
     int nextTask = 0;

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -26,7 +27,8 @@ FirmwarePackage::FirmwarePackage(const QString& path) : input_(path)
 {
     // The full path is used as it is, so names outside the local 8-bit
     // encoding open like any other.
-    if (!input_.open(QIODevice::ReadOnly))
+    // Only regular files: open() on a pipe would block.
+    if (!QFileInfo(path).isFile() || !input_.open(QIODevice::ReadOnly))
         return;
     checkHeader();
     input_.seek(0);

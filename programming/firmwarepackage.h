@@ -46,6 +46,10 @@ public:
     static constexpr int kHeaderSize = 8;
     static constexpr int kBlockSize = 4096;
     static constexpr quint16 kMagic = 0x4D46;
+    // Largest programming file taken (plain image or package): 64 MiB, far
+    // beyond the devices' program memory; larger files are refused before
+    // anything reads them in the GUI thread.
+    static constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
 
     explicit FirmwarePackage(const QString& path);
     ~FirmwarePackage();

@@ -1,6 +1,7 @@
 #include "programming/programmingpage.h"
 
 #include "common/dialogs.h"
+#include "common/filecheck.h"
 #include "common/msgbox.h"
 #include "programming/batchprogrammingdialog.h"
 #include "programming/firmwarepackage.h"
@@ -192,6 +193,8 @@ void ProgrammingPage::programmingSlot()
         MsgBox::information(tr("Tip"), tr("Programming file is not choosen!"));
         return;
     }
+    if (const QString why = FileCheck::refusal(ui->leFile->text(), FirmwarePackage::kMaxFileBytes); !why.isEmpty())
+        return void(MsgBox::warning(tr("Warning"), why));
     // A backup being received keeps the file; it ends on its own (or times
     // out) before a run can start.
     if (backupReceiving)

@@ -1,4 +1,4 @@
-// Device lists (text, CSV, workbooks made here with libxlsxwriter), the
+// Device lists (text, CSV, real and crafted workbooks), the
 // batch dialog's form, its add and delete rules and the result report.
 #include "common/dialogs.h"
 #include "programming/batchprogrammingdialog.h"
@@ -18,68 +18,56 @@
 #include <QTableWidget>
 #include <QtTest>
 
-#include <xlsxwriter.h>
+#include "xlsxbuild.h"
 
-#include <functional>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <sys/stat.h>
 
 using namespace ProgTest;
+using Xlsx::cell;
 
 namespace {
 
-// A cell to write: row and column from 0; a number when text is empty.
-struct Cell
+// The corpus of real workbooks: shared/corpus/xlsx beside the source tree
+// (or beside one of its parent folders). Empty when there is none.
+QString corpusDir()
 {
-    int row;
-    int column;
-    QString text;
-    double number = 0;
-};
-
-struct Sheet
-{
-    QList<Cell> cells;
-    bool active = false;
-};
-
-// Writes a workbook; inlineStrings writes text cells as inline strings
-// (the constant-memory mode of the writer), else as shared strings.
-bool makeWorkbook(const QString& path, const QList<Sheet>& sheets, bool inlineStrings = false)
-{
-    lxw_workbook_options options{};
-    options.constant_memory = inlineStrings ? LXW_TRUE : LXW_FALSE;
-    const QByteArray name = path.toLocal8Bit();
-    lxw_workbook* book = workbook_new_opt(name.constData(), &options);
-    if (!book)
-        return false;
-    for (const Sheet& sheet : sheets) {
-        lxw_worksheet* ws = workbook_add_worksheet(book, nullptr);
-        for (const Cell& cell : sheet.cells) {
-            if (cell.text.isEmpty())
-                worksheet_write_number(ws, lxw_row_t(cell.row), lxw_col_t(cell.column), cell.number,
-                                       nullptr);
-            else
-                worksheet_write_string(ws, lxw_row_t(cell.row), lxw_col_t(cell.column),
-                                       cell.text.toUtf8().constData(), nullptr);
-        }
-        if (sheet.active)
-            worksheet_activate(ws);
+    for (QDir dir(QStringLiteral(FM_SOURCE_DIR)); ; ) {
+        const QString candidate = dir.filePath(QStringLiteral("../shared/corpus/xlsx"));
+        if (QFile::exists(candidate + QStringLiteral("/expected.json")))
+            return QDir::cleanPath(candidate);
+        if (!dir.cdUp() || dir.isRoot())
+            return QString();
     }
-    return workbook_close(book) == LXW_NO_ERROR;
 }
 
-Cell text(int row, int column, const char* value)
+// Sets the sizes the central directory gives for an entry (0xFFFFFFFF:
+// keep) and optionally spoils its CRC.
+QByteArray patchEntry(QByteArray zip, const QString& name, quint32 size, bool badCrc = false)
 {
-    return Cell{row, column, QString::fromUtf8(value)};
+    const QByteArray wanted = name.toUtf8();
+    for (int at = zip.indexOf("PK\x01\x02"); at >= 0; at = zip.indexOf("PK\x01\x02", at + 4)) {
+        const int nameLength = quint8(zip[at + 28]) | quint8(zip[at + 29]) << 8;
+        if (zip.mid(at + 46, nameLength) != wanted)
+            continue;
+        if (size != 0xFFFFFFFFu) {
+            for (int i = 0; i < 4; ++i)
+                zip[at + 24 + i] = char(size >> (8 * i));
+        }
+        if (badCrc)
+            zip[at + 16] = char(zip[at + 16] ^ 0x55);
+    }
+    return zip;
 }
 
-Cell number(int row, int column, double value)
-{
-    return Cell{row, column, QString(), value};
-}
+const QString kSheet1 = QStringLiteral("xl/worksheets/sheet1.xml");
 
 } // namespace
 
-Q_DECLARE_METATYPE(QList<Sheet>)
+Q_DECLARE_METATYPE(Xlsx::Parts)
 
 class TestBatchImport : public QObject
 {
@@ -90,14 +78,13 @@ private Q_SLOTS:
 
     void parseText_data();
     void parseText();
-    void numberText_data();
-    void numberText();
-    void columnNames();
 
     void workbook_data();
     void workbook();
+    void corpus();
     void damagedWorkbooks_data();
     void damagedWorkbooks();
+    void notRegularFiles();
 
     void formTexts();
     void languageChangeKeepsType();
@@ -117,6 +104,7 @@ private Q_SLOTS:
     void chooseProgrammingFile();
     void programWithoutFileDoesNothing();
     void programDamagedPackageWarns();
+    void refusedFiles();
 
 private:
     TempWorkDir* work = nullptr;
@@ -155,21 +143,17 @@ void TestBatchImport::parseText_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("edge cases") << QByteArray(" 10.0.0.1 \n10.0.0.2,\n10.0.0.3,x\nname\n10.0.0.1\n")
-                                << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.1"};
-    QTest::newRow("CRLF and no final line end")
-        << QByteArray("10.0.0.1\r\n10.0.0.2\r\n10.0.0.3") << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3"};
-    QTest::newRow("tabs") << QByteArray("\t192.168.1.10\t\n") << QStringList{"192.168.1.10"};
-    QTest::newRow("only one comma removed") << QByteArray("10.0.0.1,,\n") << QStringList();
-    QTest::newRow("blank before comma") << QByteArray("10.0.0.1 ,\n") << QStringList();
-    QTest::newRow("two fields") << QByteArray("10.0.0.1,10.0.0.2\n10.0.0.3 10.0.0.4\n")
-                                << QStringList();
+    QTest::newRow("line ends, blanks, header")
+        << QByteArray("IP,\r\n\t192.168.1.10\t\r\n\n10.0.0.2\r10.0.0.3")
+        << QStringList{"192.168.1.10", "10.0.0.2", "10.0.0.3"};
+    QTest::newRow("fields and commas")
+        << QByteArray("10.0.0.1,,\n10.0.0.1 ,\n10.0.0.1,10.0.0.2\n10.0.0.3 10.0.0.4\n") << QStringList();
     QTest::newRow("out of range and leading zero")
         << QByteArray("256.1.1.1\n01.2.3.4\n1.2.3\n1.2.3.4.5\n255.255.255.255\n0.0.0.0\n")
         << QStringList{"255.255.255.255", "0.0.0.0"};
-    QTest::newRow("header and empty lines") << QByteArray("IP,\n\n\n172.16.0.1,\n")
-                                            << QStringList{"172.16.0.1"};
-    QTest::newRow("empty file") << QByteArray() << QStringList();
+    QTest::newRow("NUL and control bytes spoil their own line only")
+        << QByteArray("10.0.0.1") + '\0' + "\n10.0.0.2\n\x01" "10.0.0.3\n10.0.0.4\x1a\x7f\n10.0.0.5"
+        << QStringList{"10.0.0.2", "10.0.0.5"};
     QTest::newRow("UTF-8 byte-order mark")
         << QByteArray("\xEF\xBB\xBF" "10.0.0.1\n10.0.0.2\n") << QStringList{"10.0.0.1", "10.0.0.2"};
     QByteArray utf16("\xFF\xFE");
@@ -187,119 +171,224 @@ void TestBatchImport::parseText()
     QCOMPARE(DeviceList::parseText(bytes), expected);
 }
 
-void TestBatchImport::numberText_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("integer") << 10.0 << "10";
-    QTest::newRow("zero") << 0.0 << "0";
-    QTest::newRow("negative zero") << -0.0 << "0";
-    QTest::newRow("fraction") << 192.168 << "192.168";
-    QTest::newRow("large") << 1e20 << "100000000000000000000";
-    QTest::newRow("long integer") << 12345678901234.0 << "12345678901234";
-    QTest::newRow("small") << 0.0001 << "0.0001";
-    QTest::newRow("negative") << -42.5 << "-42.5";
-}
-
-void TestBatchImport::numberText()
-{
-    QFETCH(double, value);
-    QFETCH(QString, text);
-    QCOMPARE(DeviceList::numberText(value), text);
-}
-
-void TestBatchImport::columnNames()
-{
-    QCOMPARE(DeviceList::columnName(1), QStringLiteral("A"));
-    QCOMPARE(DeviceList::columnName(26), QStringLiteral("Z"));
-    QCOMPARE(DeviceList::columnName(27), QStringLiteral("AA"));
-    QCOMPARE(DeviceList::columnName(703), QStringLiteral("AAA"));
-    QVERIFY(DeviceList::isWorkbookName(QStringLiteral("list.xlsx")));
-    QVERIFY(DeviceList::isWorkbookName(QStringLiteral("LIST.XLSX")));
-    QVERIFY(!DeviceList::isWorkbookName(QStringLiteral("list.csv")));
-}
-
 // -------------------------------------------------------------- workbooks
 
 void TestBatchImport::workbook_data()
 {
-    QTest::addColumn<QList<Sheet>>("sheets");
-    QTest::addColumn<bool>("inlineStrings");
+    QTest::addColumn<Xlsx::Parts>("parts");
+    QTest::addColumn<bool>("zip64");
     QTest::addColumn<QString>("usedRange");
     QTest::addColumn<QStringList>("cells");
 
-    QTest::newRow("shared strings with header")
-        << QList<Sheet>{{{text(0, 0, "IP"), text(1, 0, "10.0.0.1"), text(2, 0, "10.0.0.2"),
-                          text(3, 0, "name"), text(4, 0, "10.0.0.3")}}}
-        << false << "A1:A5" << QStringList{"IP", "10.0.0.1", "10.0.0.2", "name", "10.0.0.3"};
-    QTest::newRow("numbers in plain digits")
-        << QList<Sheet>{{{text(0, 0, "IP"), number(1, 0, 19216811), number(2, 0, 1e20),
-                          number(3, 0, 10.5)}}}
-        << false << "A1:A4" << QStringList{"IP", "19216811", "100000000000000000000", "10.5"};
-    QTest::newRow("active sheet other than the first")
-        << QList<Sheet>{{{text(0, 0, "10.9.9.9"), text(1, 0, "10.9.9.8")}},
-                        {{text(0, 0, "10.0.0.1"), text(1, 0, "10.0.0.2")}, true}}
-        << false << "A1:A2" << QStringList{"10.0.0.1", "10.0.0.2"};
-    QTest::newRow("used range B2:C5")
-        << QList<Sheet>{{{text(1, 1, "10.0.0.1"), text(1, 2, "10.0.0.7"), text(3, 1, "10.0.0.3"),
-                          text(4, 1, "10.0.0.4"), text(4, 2, "x")}}}
-        << false << "B2:C5" << QStringList{"10.0.0.1", "10.0.0.3", "10.0.0.4"};
-    QTest::newRow("only A1") << QList<Sheet>{{{text(0, 0, "10.0.0.1")}}} << false << "A1"
+    // Every kind of cell in the first column, a note in column C.
+    const QString shared = QStringLiteral(
+        "<si><t>IP</t></si>"
+        "<si><r><t>10.0.</t></r><r><rPr><b/></rPr><t xml:space=\"preserve\">0.1</t></r></si>"
+        "<si><t>東京</t><rPh sb=\"0\" eb=\"2\"><t>トウキョウ</t></rPh><phoneticPr fontId=\"1\"/></si>"
+        "<si/>"
+        "<si><t>note</t></si>");
+    const QString kinds =
+        QStringLiteral("<row r=\"1\">") + cell("A1", "s", "0") + "</row><row r=\"2\">" +
+        cell("A2", "s", "1") + cell("C2", "s", "4") + "</row>" + cell("A3", "s", "2") +
+        cell("A4", "s", "3") + cell("A5", "", "192.168") +
+        "<c r=\"A6\" t=\"str\"><f>[1]Sheet1!A1</f><v>10.0.0.2</v></c>"
+        "<c r=\"A7\"><f>Missing!A1+1</f><v>3</v></c>" + cell("A8", "b", "1") +
+        cell("A9", "e", "#N/A") +
+        "<c r=\"A10\" t=\"inlineStr\"><is><t>10.0.0.3</t><rPh><t>x</t></rPh></is></c>"
+        "<c r=\"A11\" t=\"s\"/><c r=\"A12\"><v>1E+20</v></c><c r=\"B13\" t=\"e\"><v>#REF!</v></c>";
+    const QStringList kindCells{"IP", "10.0.0.1", "東京", "", "192.168", "10.0.0.2", "3",
+                                "TRUE", "10.0.0.3", "100000000000000000000"};
+    const QString names = QStringLiteral(
+        "<definedNames><definedName name=\"设备列表\">'[1]Sheet1'!$A$1</definedName>"
+        "<definedName name=\"장치\">Missing!$A$1</definedName></definedNames>"
+        "<externalReferences><externalReference r:id=\"rIdX\"/></externalReferences>");
+    QTest::newRow("cell kinds, CJK and external names")
+        << Xlsx::book({kinds}, shared, QString(), names) << false << "A1:C12" << kindCells;
+    Xlsx::Parts stored = Xlsx::book({kinds}, shared);
+    for (Xlsx::Part& part : stored)
+        part.stored = true;
+    QTest::newRow("stored entries") << stored << false << "A1:C12" << kindCells;
+    QTest::newRow("zip64") << Xlsx::book({kinds}, shared) << true << "A1:C12" << kindCells;
+
+    QTest::newRow("used range B2:C5, places implied, cells out of order")
+        << Xlsx::book({"<row r=\"2\"><c r=\"B2\" t=\"inlineStr\"><is><t>10.0.0.1</t></is></c>"
+                       "<c t=\"inlineStr\"><is><t>10.0.0.7</t></is></c></row>"
+                       "<row r=\"5\">" + cell("B5", "", "7") + cell("C5", "str", "x") + "</row>"
+                       "<row r=\"4\"><c r=\"B4\" t=\"str\"><v>10.0.0.4</v></c></row>"})
+        << false << "B2:C5" << QStringList{"10.0.0.1", "10.0.0.4", "7"};
+    QTest::newRow("only A1") << Xlsx::book({cell("A1", "str", "10.0.0.1")}) << false << "A1"
                              << QStringList();
-    QTest::newRow("single cell elsewhere") << QList<Sheet>{{{text(2, 3, "10.0.0.5")}}} << false
-                                           << "D3" << QStringList{"10.0.0.5"};
-    QTest::newRow("empty sheet") << QList<Sheet>{{{}}} << false << "" << QStringList();
-    QTest::newRow("inline strings")
-        << QList<Sheet>{{{text(1, 1, "10.0.0.1"), text(2, 1, "10.0.0.2"), number(3, 1, 7),
-                          text(4, 1, "10.0.0.4")}}}
-        << true << "B2:B5" << QStringList{"10.0.0.1", "10.0.0.2", "7", "10.0.0.4"};
-    QTest::newRow("inline strings only, widen the range")
-        << QList<Sheet>{{{text(0, 0, "IP"), text(1, 0, "10.0.0.1"), text(2, 2, "note")}}}
-        << true << "A1:C3" << QStringList{"IP", "10.0.0.1"};
-    QTest::newRow("inline strings on the active second sheet")
-        << QList<Sheet>{{{text(0, 0, "10.9.9.9")}}, {{text(0, 0, "10.0.0.1"), text(1, 0, "10.0.0.2")}, true}}
-        << true << "A1:A2" << QStringList{"10.0.0.1", "10.0.0.2"};
+    QTest::newRow("single cell elsewhere")
+        << Xlsx::book({cell("D3", "str", "10.0.0.5")}) << false << "D3" << QStringList{"10.0.0.5"};
+    QTest::newRow("empty sheet, empty values")
+        << Xlsx::book({"<row r=\"1\"><c r=\"A1\"/>" + cell("B1", "", "") + "</row>"}) << false
+        << "" << QStringList();
+
+    const QStringList three{cell("A1", "str", "10.9.9.1"), cell("A1", "str", "10.9.9.2"),
+                            cell("A1", "str", "10.9.9.3") + cell("A2", "str", "10.0.0.3")};
+    QTest::newRow("activeTab names the sheet")
+        << Xlsx::book(three, QString(), "<bookViews><workbookView activeTab=\"2\"/></bookViews>")
+        << false << "A1:A2" << QStringList{"10.9.9.3", "10.0.0.3"};
+    Xlsx::Parts grouped = Xlsx::book(
+        three, QString(), "<bookViews><workbookView activeTab=\"1\"/><workbookView activeTab=\"2\"/></bookViews>");
+    for (const char* sheet : {"xl/worksheets/sheet1.xml", "xl/worksheets/sheet3.xml"})
+        Xlsx::edit(grouped, sheet, "<sheetData>",
+                   "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews><sheetData>");
+    QTest::newRow("grouped tabs: the first view's activeTab decides")
+        << grouped << false << "A1" << QStringList();
+    QTest::newRow("activeTab out of range: the first sheet")
+        << Xlsx::book(three, QString(), "<bookViews><workbookView activeTab=\"7\"/></bookViews>")
+        << false << "A1" << QStringList();
+
+    Xlsx::Parts absolute = Xlsx::book({cell("B1", "s", "0") + cell("B2", "s", "1")},
+                                      "<si><t>IP</t></si><si><t>10.0.0.8</t></si>");
+    Xlsx::edit(absolute, "xl/_rels/workbook.xml.rels", "Target=\"", "Target=\"/xl/");
+    Xlsx::edit(absolute, "_rels/.rels", "Target=\"xl/workbook.xml", "Target=\"/xl/workbook.xml");
+    for (Xlsx::Part& part : absolute)
+        part.name = part.name.toUpper() == QStringLiteral("XL/SHAREDSTRINGS.XML") ? "xl/SharedStrings.xml" : part.name;
+    QTest::newRow("absolute targets, part names in other case")
+        << absolute << false << "B1:B2" << QStringList{"IP", "10.0.0.8"};
 }
 
 void TestBatchImport::workbook()
 {
-    QFETCH(QList<Sheet>, sheets);
-    QFETCH(bool, inlineStrings);
+    QFETCH(Xlsx::Parts, parts);
+    QFETCH(bool, zip64);
     QFETCH(QString, usedRange);
     QFETCH(QStringList, cells);
     const QString path = work->file(QStringLiteral("list.xlsx"));
-    QVERIFY(makeWorkbook(path, sheets, inlineStrings));
+    QVERIFY(Xlsx::writeZip(path, parts, zip64));
     const DeviceList::SheetColumn column = DeviceList::readWorkbook(path);
     QVERIFY2(column.ok, qPrintable(column.error));
     QCOMPARE(column.usedRange, usedRange);
     QCOMPARE(column.cells, cells);
 }
 
+// Every workbook of the corpus against what an independent reader found:
+// text cells equal, numbers and dates present, errors hold no value.
+void TestBatchImport::corpus()
+{
+    const QString dir = corpusDir();
+    if (dir.isEmpty())
+        QSKIP("no shared/corpus/xlsx beside the source tree");
+    QFile file(dir + QStringLiteral("/expected.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject expected = QJsonDocument::fromJson(file.readAll()).object();
+    const QStringList names = QDir(dir).entryList({QStringLiteral("*.xlsx")}, QDir::Files);
+    QCOMPARE(names.size(), expected.size());
+    // Where the other reader's range differs: it counts error cells as
+    // values, and gives a sheet without any value the range A1.
+    const QHash<QString, QString> ownRange{
+        {"calamine__tests_errors.xlsx", ""},
+        {"calamine__tests_picture_richdata.xlsx", ""},
+        {"exceljs__spec_integration_data_test-issue-877.xlsx", ""}};
+    qint64 slowest = 0;
+    QString slowestName;
+    for (const QString& name : names) {
+        const QJsonObject want = expected.value(name).toObject();
+        QVERIFY2(!want.isEmpty(), qPrintable(name));
+        QElapsedTimer timer;
+        timer.start();
+        const DeviceList::SheetColumn column = DeviceList::readWorkbook(dir + QLatin1Char('/') + name);
+        if (timer.elapsed() >= slowest) {
+            slowest = timer.elapsed();
+            slowestName = name;
+        }
+        QVERIFY2(column.ok, qPrintable(name + QStringLiteral(": ") + column.error));
+        QStringList texts;
+        QStringList kinds;
+        const QJsonArray values = want.value(QStringLiteral("first_column")).toArray();
+        const QJsonArray valueKinds = want.value(QStringLiteral("kinds")).toArray();
+        for (int i = 0; i < values.size(); ++i) {
+            if (valueKinds.at(i).toString() != QLatin1String("err")) {
+                texts << values.at(i).toString();
+                kinds << valueKinds.at(i).toString();
+            }
+        }
+        QString range = ownRange.value(name, want.value(QStringLiteral("range")).toString());
+        const QStringList corners = range.split(QLatin1Char(':'));
+        if (corners.size() == 2 && corners.at(0) == corners.at(1))
+            range = corners.at(0);
+        QVERIFY2(column.usedRange == range,
+                     qPrintable(QStringLiteral("%1: %2, expected %3").arg(name, column.usedRange, range)));
+        QVERIFY2(column.cells.size() == texts.size(),
+                 qPrintable(QStringLiteral("%1: %2").arg(name, column.cells.join(QLatin1Char('|')))));
+        for (int i = 0; i < texts.size(); ++i) {
+            if (kinds.at(i) == QLatin1String("str"))
+                QCOMPARE(column.cells.at(i), texts.at(i));
+            else
+                QVERIFY2(!column.cells.at(i).isEmpty(), qPrintable(name));
+        }
+    }
+    qInfo("%d workbooks; slowest %s: %lld ms", int(names.size()), qPrintable(slowestName), slowest);
+}
+
 void TestBatchImport::damagedWorkbooks_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    // Data functions run before init(): a folder of their own.
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("good.xlsx"));
-    QVERIFY(makeWorkbook(path, {{{text(0, 0, "IP"), text(1, 0, "10.0.0.1")}}}));
-    const QByteArray good = readFile(path);
-    QTest::newRow("truncated") << good.left(good.size() / 2);
-    QTest::newRow("text") << QByteArray("10.0.0.1\n10.0.0.2\n");
-    QTest::newRow("empty") << QByteArray();
+    QTest::addColumn<QString>("error");
+    const Xlsx::Parts parts =
+        Xlsx::book({cell("A1", "s", "0") + cell("A2", "s", "1")}, "<si><t>IP</t></si><si><t>10.0.0.1</t></si>");
+    const QByteArray good = Xlsx::zipBytes(parts);
+    QTest::newRow("truncated") << good.left(good.size() / 2) << "zip";
+    QTest::newRow("text") << QByteArray("10.0.0.1\n10.0.0.2\n") << "zip";
+    QTest::newRow("empty") << QByteArray() << "zip";
     QByteArray scrambled = good;
-    for (int i = 200; i < scrambled.size() - 200; i += 7)
+    for (int i = 100; i < scrambled.size() - 300; i += 7)
         scrambled[i] = char(scrambled[i] ^ 0x5A);
-    QTest::newRow("scrambled") << scrambled;
+    QTest::newRow("scrambled") << scrambled << "";
+    QTest::newRow("checksum") << patchEntry(good, kSheet1, 0xFFFFFFFFu, true) << "checksum";
+    QTest::newRow("missing shared string")
+        << Xlsx::zipBytes(Xlsx::book({cell("A1", "s", "0") + cell("A2", "s", "2")},
+                                     "<si><t>IP</t></si><si/>")) << "shared string 2";
+
+    // A deflate bomb: 40 MiB of blanks in a small part. Its own header is
+    // refused at once; with a header that lies low, unpacking stops there.
+    Xlsx::Parts bomb = parts;
+    Xlsx::edit(bomb, kSheet1, "<sheetData>", QString(40 << 20, QLatin1Char(' ')) + "<sheetData>");
+    const QByteArray bombZip = Xlsx::zipBytes(bomb);
+    QTest::newRow("deflate bomb") << bombZip << "more than";
+    QTest::newRow("bomb with a header that lies") << patchEntry(bombZip, kSheet1, 4096) << "Premature";
+    QTest::newRow("header claims 4 GiB") << patchEntry(good, kSheet1, 0xFFFFFFF0u) << "claims";
+
+    Xlsx::Parts strict = parts;
+    Xlsx::edit(strict, "xl/workbook.xml", "http://schemas.openxmlformats.org/spreadsheetml/2006/main",
+               "http://purl.oclc.org/ooxml/spreadsheetml/main");
+    QTest::newRow("Strict Open XML") << Xlsx::zipBytes(strict) << "Strict";
+    Xlsx::Parts dtd = parts;
+    Xlsx::edit(dtd, kSheet1, "<worksheet",
+               "<!DOCTYPE worksheet [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]><worksheet");
+    QTest::newRow("document type") << Xlsx::zipBytes(dtd) << "document type";
+    QTest::newRow("nesting")
+        << Xlsx::zipBytes(Xlsx::book({QString("<x>").repeated(100) + QString("</x>").repeated(100)}))
+        << "nested";
+    QTest::newRow("row past the sheet")
+        << Xlsx::zipBytes(Xlsx::book({"<row r=\"1048577\">" + cell("A1048577", "", "1") + "</row>"}))
+        << "row";
+    QTest::newRow("column past the sheet")
+        << Xlsx::zipBytes(Xlsx::book({cell("XFE1", "", "1")})) << "XFE1";
+    QTest::newRow("no sheet") << Xlsx::zipBytes(Xlsx::book({})) << "no sheet";
 }
 
 void TestBatchImport::damagedWorkbooks()
 {
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, error);
     const QString path = work->file(QStringLiteral("bad.xlsx"));
     QVERIFY(writeFile(path, bytes) || bytes.isEmpty());
     const DeviceList::SheetColumn column = DeviceList::readWorkbook(path);
     QVERIFY(!column.ok);
     QVERIFY(column.cells.isEmpty());
+    QVERIFY2(column.error.contains(error), qPrintable(column.error));
+}
+
+// A pipe, a folder or a device is never opened (a pipe would block).
+void TestBatchImport::notRegularFiles()
+{
+    const QString fifo = work->file(QStringLiteral("pipe.xlsx"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& path : {fifo, work->path(), QStringLiteral("/dev/zero")})
+        QVERIFY(!DeviceList::readWorkbook(path).ok);
     QVERIFY(!DeviceList::readWorkbook(work->file(QStringLiteral("missing.xlsx"))).ok);
 }
 
@@ -429,9 +518,9 @@ void TestBatchImport::importTextEdgeCases()
 void TestBatchImport::importWorkbook()
 {
     const QString path = work->file(QStringLiteral("Devices.XLSX"));
-    QVERIFY(makeWorkbook(path, {{{text(1, 1, "IP"), text(2, 1, "10.0.0.1"), text(3, 1, "10.0.0.2"),
-                                  text(4, 1, "10.0.0.1"), number(5, 1, 5)}}},
-                         true));
+    QVERIFY(Xlsx::writeZip(path, Xlsx::book({cell("B2", "str", "IP") + cell("B3", "str", "10.0.0.1") +
+                                             cell("B4", "str", "10.0.0.2") + cell("B5", "str", "10.0.0.1") +
+                                             cell("B6", "", "5")})));
     dialog->importFile(path);
     QCOMPARE(dialog->deviceList(), (QStringList{"10.0.0.1", "10.0.0.2"}));
     QCOMPARE(boxes->count(), 0);
@@ -607,6 +696,37 @@ void TestBatchImport::programDamagedPackageWarns()
     const BoxRecorder::Box box = boxes->take();
     QCOMPARE(box.title, QStringLiteral("Warning"));
     QCOMPARE(box.text, QStringLiteral("The programming file is a damaged firmware package!"));
+}
+
+// Pipes, folders and devices are neither imported nor programmed; nor are
+// files past the size limits. The operator is told why.
+void TestBatchImport::refusedFiles()
+{
+    const QString fifo = work->file(QStringLiteral("pipe.txt"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString large = work->file(QStringLiteral("large.xlsx"));
+    {
+        QFile sparse(large);
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(64 << 20) + 1));
+    }
+    const QString notRegular = QStringLiteral("Only regular files can be opened, not folders, pipes or devices!");
+    const QString tooLarge = QStringLiteral("The file is larger than 64 MiB!");
+    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
+    const QList<QPair<QString, QString>> cases{
+        {fifo, notRegular}, {work->path(), notRegular}, {"/dev/zero", notRegular}, {large, tooLarge}};
+    for (const auto& c : cases) {
+        dialog->addDevice(QStringLiteral("10.0.0.1"));
+        dialog->importFile(c.first);
+        const BoxRecorder::Box box = boxes->take();
+        QCOMPARE(box.summary(), QStringLiteral("[Warning] ") + c.second);
+        QVERIFY(dialog->deviceList().isEmpty());
+
+        dialog->addDevice(QStringLiteral("10.0.0.1"));
+        dialog->form()->leFile->setText(c.first);
+        dialog->form()->btnProgram->click();
+        QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] ") + c.second);
+        QCOMPARE(starts.count(), 0);
+    }
 }
 
 QTEST_MAIN(TestBatchImport)

@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace ProgTest;
 
 namespace {
@@ -36,7 +38,10 @@ enum class Setup
     None,
     LeftoverImage,
     TempFolderIsAFile,
-    NoFile
+    NoFile,
+    Fifo, // refused before the run starts
+    Folder,
+    TooLarge
 };
 
 } // namespace
@@ -588,6 +593,11 @@ void TestProgrammingPage::fileRefused_data()
         << package(0, pattern(10)) << Setup::TempFolderIsAFile << "Open programming file failed!";
     QTest::newRow("no such file") << QByteArray() << Setup::NoFile
                                   << "Open programming file failed!";
+    const QString notRegular = QStringLiteral("Only regular files can be opened, not folders, pipes or devices!");
+    QTest::newRow("pipe") << QByteArray() << Setup::Fifo << notRegular;
+    QTest::newRow("folder") << QByteArray() << Setup::Folder << notRegular;
+    QTest::newRow("larger than 64 MiB") << QByteArray() << Setup::TooLarge
+                                        << "The file is larger than 64 MiB!";
 }
 
 // Files that cannot be sent: nothing starts.
@@ -603,9 +613,17 @@ void TestProgrammingPage::fileRefused()
         QVERIFY(writeFile(FirmwarePackage::tempImageDir(), "a file where the folder belongs"));
     }
     const QString path = work->file(QStringLiteral("package.bin"));
-    if (setup != Setup::NoFile)
+    if (setup == Setup::Fifo)
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (setup == Setup::Folder)
+        QVERIFY(QDir().mkpath(path));
+    else if (setup != Setup::NoFile)
         QVERIFY(writeFile(path, bytes));
-    QCOMPARE(startRun(path), QByteArray());
+    if (setup == Setup::TooLarge) {
+        QFile sparse(path);
+        QVERIFY(sparse.open(QIODevice::ReadWrite) && sparse.resize(FirmwarePackage::kMaxFileBytes + 1));
+    }
+    QCOMPARE(startRun(path), setup >= Setup::Fifo ? QByteArray("no version check") : QByteArray());
     QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] ") + text);
     QVERIFY(!page->isRunning());
 }

@@ -329,6 +329,17 @@
         </message>
     </context>
     <context>
+        <name>FileCheck</name>
+        <message>
+            <source>Only regular files can be opened, not folders, pipes or devices!</source>
+            <translation>只能打开普通文件，不能打开文件夹、管道或设备！</translation>
+        </message>
+        <message>
+            <source>The file is larger than %1 MiB!</source>
+            <translation>文件大于 %1 MiB！</translation>
+        </message>
+    </context>
+    <context>
         <name>FixedParamPage</name>
         <message>
             <source>Form</source>
