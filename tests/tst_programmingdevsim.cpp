@@ -25,7 +25,10 @@ private Q_SLOTS:
 
     void programs_data();
     void programs();
+    void droppedAcknowledgementIsResent_data();
     void droppedAcknowledgementIsResent();
+    void pressedTwice();
+    void restartDuringInstall();
     void failures_data();
     void failures();
     void neverFinished();
@@ -117,18 +120,81 @@ void TestProgrammingDevsim::programs()
     QVERIFY(!log.contains(QStringLiteral("resent")));
     QVERIFY(page->statusText().isEmpty());
     QCOMPARE(page->form()->progressBar->format(), QStringLiteral("Progress: 100.00%"));
+    // The version is read back once the device has finished.
+    QTRY_COMPARE(page->form()->labelVersion->text(),
+                 legacy ? QStringLiteral("v1.2.2 r1") : QStringLiteral("v1.3.0 build42"));
+}
+
+void TestProgrammingDevsim::droppedAcknowledgementIsResent_data()
+{
+    QTest::addColumn<int>("chunk");
+    QTest::newRow("a chunk in the middle") << 3;
+    QTest::newRow("the last chunk") << 6;
 }
 
 void TestProgrammingDevsim::droppedAcknowledgementIsResent()
 {
-    QVERIFY(connectTo({QStringLiteral("prog-drop-ack=3"), QStringLiteral("prog-drop-ack-times=2")}));
+    QFETCH(int, chunk);
+    QVERIFY(connectTo({QStringLiteral("prog-drop-ack=%1").arg(chunk),
+                       QStringLiteral("prog-drop-ack-times=2")}));
     page->setChunkInterval(200);
     const QByteArray image = pattern(6000, 5);
     QCOMPARE(program(image), QStringLiteral("Programming finish!"));
     const QString log = rig->sim.log();
-    QCOMPARE(log.count(QStringLiteral("acknowledgement of chunk 3 dropped")), 2);
-    QCOMPARE(log.count(QStringLiteral("chunk 3 resent (sequence byte 2)")), 2);
+    QCOMPARE(log.count(QStringLiteral("acknowledgement of chunk %1 dropped").arg(chunk)), 2);
+    QCOMPARE(log.count(QStringLiteral("chunk %1 resent (sequence byte %2)").arg(chunk).arg(chunk - 1)),
+             2);
     QCOMPARE(readFile(storedImage()), image);
+}
+
+// A second press of Programming or Backup while one runs starts nothing:
+// the device sees one transfer each, and both files are whole.
+void TestProgrammingDevsim::pressedTwice()
+{
+    QVERIFY(connectTo({QStringLiteral("prog-ack-delay-ms=2"), QStringLiteral("backup-size=20000"),
+                       QStringLiteral("quiet=1")}));
+    RealBoxes real;
+    const QString path = work->file(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(path, pattern(20000, 3)));
+    page->form()->leFile->setText(path);
+    page->form()->btnProgramming->click();
+    QTRY_VERIFY(page->phase() == ProgrammingPage::Phase::Sending);
+    page->form()->btnProgramming->click();
+    QCOMPARE(real.waitFor(1), QStringLiteral("[Information] Programming finish!"));
+    QCOMPARE(readFile(storedImage()), pattern(20000, 3));
+
+    FileAnswer files(work->file(QStringLiteral("backup.bin")));
+    page->form()->btnBackup->click();
+    page->form()->btnBackup->click();
+    QTRY_VERIFY(page->backupState() == ProgrammingPage::Backup::Receiving);
+    page->form()->btnBackup->click();
+    QCOMPARE(real.waitFor(2), QStringLiteral("[Information] Backup file finished!"));
+    QCOMPARE(readFile(files.path).size(), 20000);
+    QCOMPARE(files.requests.size(), 1);
+    QCOMPARE(real.shown.size(), 2);
+    QVERIFY(page->form()->btnBackup->isEnabled());
+    rig->link.disconnectDevice();
+    QTRY_VERIFY(rig->sim.log().count(QStringLiteral("programming: type")) == 1);
+    QCOMPARE(rig->sim.log().count(QStringLiteral("backup: type")), 1);
+}
+
+// Programming again while the device installs: the first run's late
+// "finished" neither ends nor reports the second run.
+void TestProgrammingDevsim::restartDuringInstall()
+{
+    QVERIFY(connectTo({QStringLiteral("prog-install-ms=100"), QStringLiteral("prog-ack-delay-ms=3"),
+                       QStringLiteral("quiet=1")}));
+    RealBoxes real;
+    const QString path = work->file(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(path, pattern(60 * 1024, 4)));
+    page->form()->leFile->setText(path);
+    page->form()->btnProgramming->click();
+    QTRY_COMPARE_WITH_TIMEOUT(page->statusText(), QStringLiteral("Installing program..."), 30000);
+    page->form()->btnProgramming->click();
+    QCOMPARE(real.waitFor(1), QStringLiteral("[Information] Programming finish!"));
+    // The box came for the second run, after all its data.
+    QCOMPARE(rig->sim.log().count(QStringLiteral("programming: image of 61440 bytes stored")), 2);
+    QVERIFY(!real.waitFor(2, 300).size());
 }
 
 void TestProgrammingDevsim::failures_data()
@@ -187,7 +253,8 @@ void TestProgrammingDevsim::packageSentWithoutHeader()
     QCOMPARE(programFile(path), QStringLiteral("Programming finish!"));
     QCOMPARE(readFile(storedImage()), image);
     QVERIFY(rig->sim.log().contains(QStringLiteral("70000 bytes")));
-    QVERIFY2(!QFile::exists(FirmwarePackage::tempImagePath()), "the run removes its image");
+    QVERIFY2(QDir(FirmwarePackage::tempImageDir()).entryList(QDir::Files).isEmpty(),
+             "the run removes its image");
     QVERIFY(QFile::exists(path));
 }
 
