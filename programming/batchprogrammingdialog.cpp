@@ -445,7 +445,9 @@ void BatchProgrammingDialog::exportReport(const QString& fileName)
     for (int row = 0; row < table->rowCount(); ++row) {
         QTableWidgetItem* ip = table->item(row, ColIp);
         out << (ip ? ip->text() : QString()) << "\t\t" << statusWord(statusNumber(row));
-        const QString reason = reasonText(row);
+        QTableWidgetItem* reasonItem = table->item(row, ColReason);
+        const QString reason =
+            reasonItem ? reasonWord(reasonItem->data(StatusRole).toInt()) : QString();
         if (!reason.isEmpty())
             out << "\t" << reason;
         out << "\n";
