@@ -161,7 +161,11 @@ void BatchProgrammingThread::onTaskStart(int index)
 void BatchProgrammingThread::onTaskStop()
 {
     // Ends the task under way cleanly; a worker without a task ignores it.
-    if (phase_ != Phase::Idle)
+    // A device already programmed stays a success (only its version is not
+    // read back).
+    if (phase_ == Phase::ReadBack)
+        stop(Succeeded);
+    else if (phase_ != Phase::Idle)
         stop(Stopped, Reason::Stopped);
 }
 

@@ -259,6 +259,11 @@ void ProgrammingPage::backupSlot()
 {
     if (running || backup_ != Backup::None)
         return;
+    // The operator turns to a backup while the device installs: the end of
+    // that run is no longer waited for (the page's file and bound serve the
+    // backup now).
+    if (phase_ == Phase::Installing)
+        reset();
     backup_ = Backup::Requested;
     updateControls();
     const quint64 run = generation;

@@ -221,7 +221,7 @@ void TestBatchDialog::batchAfterBatch()
     dialog->addDevice(address(2));
     dialog->addDevice(address(3));
     for (BatchProgrammingThread* worker : dialog->workerList())
-        worker->setFinishTimeout(1500);
+        worker->setFinishTimeout(2500);
     dialog->form()->btnRefresh->click();
     QVERIFY(waitForBatchEnd());
     QCOMPARE(dialog->statusText(1), QStringLiteral("Succeeded"));
@@ -265,7 +265,7 @@ void TestBatchDialog::deletingRunningRows()
     makeDialog(2);
     for (int i = 2; i <= 7; ++i)
         dialog->addDevice(address(i));
-    const QByteArray image = pattern(30 * 1024, 3);
+    const QByteArray image = pattern(100 * 1024, 3);
     const QString path = work->file(QStringLiteral("image.bin"));
     QVERIFY(writeFile(path, image));
     dialog->form()->leFile->setText(path);
@@ -298,7 +298,7 @@ void TestBatchDialog::stopAndRetry()
     });
     for (int i = 2; i <= 5; ++i)
         dialog->addDevice(address(i));
-    const QByteArray image = pattern(40 * 1024, 6);
+    const QByteArray image = pattern(100 * 1024, 6);
     const QString path = work->file(QStringLiteral("package.bin"));
     QVERIFY(writeFile(path, package(1, image)));
     dialog->form()->leFile->setText(path);
@@ -349,11 +349,11 @@ void TestBatchDialog::stopAndRetry()
 // device: each device gets the image its run was started with.
 void TestBatchDialog::batchAndPageAtOnceWithDifferentPackages()
 {
-    QVERIFY(startDevices(5, {QStringLiteral("prog-ack-delay-ms=2")}));
+    QVERIFY(startDevices(5, {QStringLiteral("prog-ack-delay-ms=5")}));
     makeDialog(2);
     for (int i = 2; i <= 5; ++i)
         dialog->addDevice(address(i));
-    const QByteArray batchImage = pattern(40 * 1024, 21);
+    const QByteArray batchImage = pattern(100 * 1024, 21);
     const QByteArray pageImage = pattern(30 * 1024 + 7, 22);
     const QString batchPackage = work->file(QStringLiteral("batch.bin"));
     const QString pagePackage = work->file(QStringLiteral("page.bin"));

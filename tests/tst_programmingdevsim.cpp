@@ -154,28 +154,40 @@ void TestProgrammingDevsim::pressedTwice()
     QVERIFY(connectTo({QStringLiteral("prog-ack-delay-ms=2"), QStringLiteral("backup-size=20000"),
                        QStringLiteral("quiet=1")}));
     RealBoxes real;
+    // Every button pressed again once the transfer or the backup is under way.
+    bool pressed = false;
+    connect(&rig->link, &CommTcp::gotProgRespond, page, [&](int cmd, const quint8*, int) {
+        if ((cmd != 0x0101 && cmd != 0x0152) || pressed)
+            return;
+        pressed = true;
+        QTimer::singleShot(0, page, [&] {
+            for (QPushButton* button : {page->form()->btnProgramming, page->form()->btnBackup,
+                                        page->form()->btnRead})
+                button->click();
+        });
+    });
     const QString path = work->file(QStringLiteral("image.bin"));
     QVERIFY(writeFile(path, pattern(20000, 3)));
     page->form()->leFile->setText(path);
     page->form()->btnProgramming->click();
-    QTRY_VERIFY(page->phase() == ProgrammingPage::Phase::Sending);
     page->form()->btnProgramming->click();
     QCOMPARE(real.waitFor(1), QStringLiteral("[Information] Programming finish!"));
+    QVERIFY(pressed);
     QCOMPARE(readFile(storedImage()), pattern(20000, 3));
 
     FileAnswer files(work->file(QStringLiteral("backup.bin")));
+    pressed = false;
     page->form()->btnBackup->click();
-    page->form()->btnBackup->click();
-    QTRY_VERIFY(page->backupState() == ProgrammingPage::Backup::Receiving);
     page->form()->btnBackup->click();
     QCOMPARE(real.waitFor(2), QStringLiteral("[Information] Backup file finished!"));
+    QVERIFY(pressed);
     QCOMPARE(readFile(files.path).size(), 20000);
     QCOMPARE(files.requests.size(), 1);
-    QCOMPARE(real.shown.size(), 2);
     QVERIFY(page->form()->btnBackup->isEnabled());
     rig->link.disconnectDevice();
-    QTRY_VERIFY(rig->sim.log().count(QStringLiteral("programming: type")) == 1);
+    QTRY_COMPARE(rig->sim.log().count(QStringLiteral("programming: type")), 1);
     QCOMPARE(rig->sim.log().count(QStringLiteral("backup: type")), 1);
+    QCOMPARE(real.shown.size(), 2);
 }
 
 // Programming again while the device installs: the first run's late
@@ -188,8 +200,18 @@ void TestProgrammingDevsim::restartDuringInstall()
     const QString path = work->file(QStringLiteral("image.bin"));
     QVERIFY(writeFile(path, pattern(60 * 1024, 4)));
     page->form()->leFile->setText(path);
-    page->form()->btnProgramming->click();
-    QTRY_COMPARE_WITH_TIMEOUT(page->statusText(), QStringLiteral("Installing program..."), 30000);
+    // The operator presses Programming again as soon as the page says
+    // "Installing program...".
+    bool pressed = false;
+    connect(&rig->link, &CommTcp::gotProgRespond, page, [&](int cmd, const quint8*, int) {
+        if (cmd != 0x0102 || pressed)
+            return;
+        pressed = true;
+        QTimer::singleShot(0, page, [&] {
+            QCOMPARE(page->statusText(), QStringLiteral("Installing program..."));
+            page->form()->btnProgramming->click();
+        });
+    });
     page->form()->btnProgramming->click();
     QCOMPARE(real.waitFor(1), QStringLiteral("[Information] Programming finish!"));
     // The box came for the second run, after all its data.
