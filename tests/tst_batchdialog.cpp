@@ -29,8 +29,6 @@ private Q_SLOTS:
     void cleanup();
 
     void tenDevicesTwoWorkers();
-    void firstTasksGoToWorkersInCreationOrder();
-    void nothingListensFails();
     void versionOnlyBatch();
     void batchAfterBatch();
     void deletingRunningRows();
@@ -157,37 +155,6 @@ void TestBatchDialog::tenDevicesTwoWorkers()
     }
     // Each device got its own transfer of the chosen type.
     QVERIFY(devsim->log().contains(QStringLiteral("programming: type 1, 5000 bytes")));
-}
-
-void TestBatchDialog::firstTasksGoToWorkersInCreationOrder()
-{
-    QVERIFY(startDevices(10));
-    makeDialog(4);
-    for (int i = 2; i <= 11; ++i)
-        dialog->addDevice(address(i));
-    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
-    dialog->form()->btnRefresh->click();
-    QCOMPARE(starts.count(), 4);
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(starts.at(i).at(0).toInt(), i);
-    QCOMPARE(dialog->pendingDevices().size(), 6);
-    QVERIFY(waitForBatchEnd());
-    QCOMPARE(starts.count(), 10);
-    for (int i = 0; i < 10; ++i)
-        QCOMPARE(starts.at(i).at(0).toInt(), i);
-}
-
-void TestBatchDialog::nothingListensFails()
-{
-    makeDialog(1);
-    dialog->addDevice(QStringLiteral("127.0.0.1"));
-    dialog->form()->btnRefresh->click();
-    // Refused at once; the connect time-out is one second.
-    QVERIFY(waitFor([this] { return dialog->statusText(0) != QLatin1String("/"); }, 3000));
-    QCOMPARE(dialog->statusText(0), QStringLiteral("Failed"));
-    QCOMPARE(dialog->statusNumber(0), 3);
-    QCOMPARE(dialog->reasonText(0), QStringLiteral("Cannot connect"));
-    QCOMPARE(boxes->count(), 0);
 }
 
 void TestBatchDialog::versionOnlyBatch()

@@ -31,13 +31,9 @@ private Q_SLOTS:
     void restartDuringInstall();
     void failures_data();
     void failures();
-    void neverFinished();
     void packageSentWithoutHeader();
-    void userFileNamedLikeTheTemporaryImageSurvives();
     void versionPerType();
 
-    void backup();
-    void refusedBackup();
     void linkLossDuringBackup();
 
 private:
@@ -151,8 +147,11 @@ void TestProgrammingDevsim::droppedAcknowledgementIsResent()
 // the device sees one transfer each, and both files are whole.
 void TestProgrammingDevsim::pressedTwice()
 {
-    QVERIFY(connectTo({QStringLiteral("prog-ack-delay-ms=2"), QStringLiteral("backup-size=20000"),
-                       QStringLiteral("quiet=1")}));
+    const QByteArray program = pattern(20000, 13);
+    const QString source = work->file(QStringLiteral("device-program.bin"));
+    QVERIFY(writeFile(source, program));
+    QVERIFY(connectTo({QStringLiteral("prog-ack-delay-ms=2"), QStringLiteral("backup-file=") + source,
+                       QStringLiteral("backup-piece=1000"), QStringLiteral("quiet=1")}));
     RealBoxes real;
     // Every button pressed again once the transfer or the backup is under way.
     bool pressed = false;
@@ -181,7 +180,7 @@ void TestProgrammingDevsim::pressedTwice()
     page->form()->btnBackup->click();
     QCOMPARE(real.waitFor(2), QStringLiteral("[Information] Backup file finished!"));
     QVERIFY(pressed);
-    QCOMPARE(readFile(files.path).size(), 20000);
+    QCOMPARE(readFile(files.path), program);
     QCOMPARE(files.requests.size(), 1);
     QVERIFY(page->form()->btnBackup->isEnabled());
     rig->link.disconnectDevice();
@@ -252,20 +251,6 @@ void TestProgrammingDevsim::failures()
         QVERIFY(rig->sim.waitForLog(logged));
 }
 
-void TestProgrammingDevsim::neverFinished()
-{
-    QVERIFY(connectTo({QStringLiteral("prog-no-finish=1")}));
-    page->setFinishTimeout(300);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    page->form()->leFile->setText(path);
-    page->form()->btnProgramming->click();
-    QTRY_COMPARE(page->statusText(), QStringLiteral("Installing program..."));
-    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Programming timeout!"));
-    QVERIFY(page->statusText().isEmpty());
-    QCOMPARE(readFile(storedImage()), pattern(3000));
-}
-
 void TestProgrammingDevsim::packageSentWithoutHeader()
 {
     QVERIFY(connectTo({QStringLiteral("quiet=1")}));
@@ -280,17 +265,6 @@ void TestProgrammingDevsim::packageSentWithoutHeader()
     QVERIFY(QFile::exists(path));
 }
 
-void TestProgrammingDevsim::userFileNamedLikeTheTemporaryImageSurvives()
-{
-    QVERIFY(connectTo({}));
-    QVERIFY(QDir().mkpath(FirmwarePackage::tempImageDir()));
-    const QString path = FirmwarePackage::tempImagePath();
-    QVERIFY(writeFile(path, pattern(1500)));
-    QCOMPARE(programFile(path), QStringLiteral("Programming finish!"));
-    QCOMPARE(readFile(storedImage()), pattern(1500));
-    QCOMPARE(readFile(path), pattern(1500));
-}
-
 void TestProgrammingDevsim::versionPerType()
 {
     QVERIFY(connectTo({QStringLiteral("version=v1.3.0 build42"),
@@ -301,27 +275,6 @@ void TestProgrammingDevsim::versionPerType()
     QTRY_COMPARE(page->form()->labelVersion->text(), QStringLiteral("v1.2.2 r1"));
     page->typeCombo()->setCurrentIndex(1);
     QTRY_COMPARE(page->form()->labelVersion->text(), QStringLiteral("v1.3.0 build42"));
-}
-
-void TestProgrammingDevsim::backup()
-{
-    const QByteArray program = pattern(100 * 1024, 13);
-    const QString source = work->file(QStringLiteral("device-program.bin"));
-    QVERIFY(writeFile(source, program));
-    QVERIFY(connectTo({QStringLiteral("backup-file=") + source, QStringLiteral("quiet=1"),
-                       QStringLiteral("backup-piece=1000")}));
-    FileAnswer files(work->file(QStringLiteral("backup.bin")));
-    page->form()->btnBackup->click();
-    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Backup file finished!"));
-    QCOMPARE(readFile(files.path), program);
-    QVERIFY(page->statusText().isEmpty());
-}
-
-void TestProgrammingDevsim::refusedBackup()
-{
-    QVERIFY(connectTo({QStringLiteral("backup-refuse=1")}));
-    page->form()->btnBackup->click();
-    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Start backup failed!"));
 }
 
 void TestProgrammingDevsim::linkLossDuringBackup()
