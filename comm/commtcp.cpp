@@ -141,8 +141,12 @@ void CommTcp::onSocketReadyRead()
         if (!socket.isOpen())
             break;
     }
-    if (gotBytes)
+    // Only a partly received frame is waited for; restarting the timer for
+    // every complete frame would cost a timer registration per frame.
+    if (gotBytes && reassembler_.pending() > 0)
         recvTimer->start();
+    else if (gotBytes)
+        recvTimer->stop();
 }
 
 void CommTcp::onTimerTimeout()
