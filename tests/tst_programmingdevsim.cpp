@@ -135,7 +135,12 @@ void TestProgrammingDevsim::droppedAcknowledgementIsResent()
                        QStringLiteral("prog-drop-ack-times=2")}));
     page->setChunkInterval(200);
     const QByteArray image = pattern(6000, 5);
-    QCOMPARE(program(image), QStringLiteral("Programming finish!"));
+    const QString path = work->file(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(path, image));
+    page->form()->leFile->setText(path);
+    RealBoxes real;
+    page->form()->btnProgramming->click();
+    QCOMPARE(real.waitFor(), QStringLiteral("[Information] Programming finish!"));
     const QString log = rig->sim.log();
     QCOMPARE(log.count(QStringLiteral("acknowledgement of chunk %1 dropped").arg(chunk)), 2);
     QCOMPARE(log.count(QStringLiteral("chunk %1 resent (sequence byte %2)").arg(chunk).arg(chunk - 1)),
