@@ -6,6 +6,11 @@
 #include <QHostAddress>
 #include <QThread>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <cerrno>
+#endif
+
 CommTcp::CommTcp(QObject* parent) : QObject(parent), socket(this), recvTimer(new QTimer(this))
 {
     recvTimer->setInterval(kReassemblyTimeoutMs);
@@ -81,13 +86,42 @@ void CommTcp::send(int cmd, QByteArray data)
 
     const QByteArray frame = CommandFrame::encode(cmd, data);
     // A payload too large to be framed is refused whole: nothing is written.
-    const bool failed = frame.isEmpty() || socket.write(frame) < 0;
+    const bool failed = frame.isEmpty() || !writeFrame(frame);
     if (failed) {
         Q_EMIT sendError();
         if (mayShowBoxes())
             MsgBox::warning(tr("Warning"), tr("Send command failed!"));
     }
     recvTimer->stop();
+}
+
+bool CommTcp::writeFrame(const QByteArray& frame)
+{
+#ifdef Q_OS_UNIX
+    // The toolkit's socket writes only on a later turn of the event loop,
+    // waking the loop twice for it: a cost paid per frame, which a transfer
+    // of many small frames feels. With nothing queued before it, a frame is
+    // written at once; what the socket does not take goes the usual way,
+    // which also reports any error.
+    if (socket.bytesToWrite() == 0) {
+        const int fd = int(socket.socketDescriptor());
+        qint64 done = 0;
+        while (fd >= 0 && done < frame.size()) {
+            const ssize_t n = ::send(fd, frame.constData() + done, std::size_t(frame.size() - done),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                done += n;
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                break;
+        }
+        if (done == frame.size())
+            return true;
+        return socket.write(frame.constData() + done, frame.size() - done) >= 0;
+    }
+#endif
+    return socket.write(frame) >= 0;
 }
 
 void CommTcp::onSocketReadyRead()
@@ -107,8 +141,12 @@ void CommTcp::onSocketReadyRead()
         if (!socket.isOpen())
             break;
     }
-    if (gotBytes)
+    // Only a partly received frame is waited for; restarting the timer for
+    // every complete frame would cost a timer registration per frame.
+    if (gotBytes && reassembler_.pending() > 0)
         recvTimer->start();
+    else if (gotBytes)
+        recvTimer->stop();
 }
 
 void CommTcp::onTimerTimeout()

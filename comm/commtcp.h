@@ -68,6 +68,7 @@ private Q_SLOTS:
 
 private:
     void dispatch(int cmd, const quint8* data, int size);
+    bool writeFrame(const QByteArray& frame);
     bool mayShowBoxes() const;
 
     QTcpSocket socket;

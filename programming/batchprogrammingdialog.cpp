@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHostInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
@@ -38,7 +39,7 @@ void UI_BatchProgrammingDialog::setupUi(QDialog* dialog)
 
     tableLayout = new QHBoxLayout;
     tableWidget = new QTableWidget(dialog);
-    tableWidget->setColumnCount(4);
+    tableWidget->setColumnCount(5);
     tableWidget->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     tableWidget->horizontalHeader()->setStretchLastSection(true);
     tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -57,6 +58,11 @@ void UI_BatchProgrammingDialog::setupUi(QDialog* dialog)
     buttonLayout->addWidget(btnExport);
     btnProgram = new QPushButton(dialog);
     buttonLayout->addWidget(btnProgram);
+    btnRetry = new QPushButton(dialog);
+    buttonLayout->addWidget(btnRetry);
+    btnStop = new QPushButton(dialog);
+    btnStop->setEnabled(false);
+    buttonLayout->addWidget(btnStop);
     tableLayout->addLayout(buttonLayout);
     verticalLayout->addLayout(tableLayout);
 
@@ -76,6 +82,13 @@ void UI_BatchProgrammingDialog::setupUi(QDialog* dialog)
     fileLayout->addWidget(btnChoose);
     verticalLayout->addLayout(fileLayout);
 
+    // Enter in a line edit must not press some button of the dialog (it
+    // would start a batch); the address field adds its device instead.
+    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
     retranslateUi(dialog);
 }
 
@@ -84,7 +97,8 @@ void UI_BatchProgrammingDialog::retranslateUi(QDialog* dialog)
     dialog->setWindowTitle(BatchProgrammingDialog::tr("Batch Programming"));
     tableWidget->setHorizontalHeaderLabels(
         {BatchProgrammingDialog::tr("IP"), BatchProgrammingDialog::tr("Version"),
-         BatchProgrammingDialog::tr("Progress"), BatchProgrammingDialog::tr("Status")});
+         BatchProgrammingDialog::tr("Progress"), BatchProgrammingDialog::tr("Status"),
+         BatchProgrammingDialog::tr("Reason")});
     const int index = comboType->currentIndex();
     comboType->clear();
     comboType->addItems({BatchProgrammingDialog::tr("APP"), BatchProgrammingDialog::tr("Firmware"),
@@ -94,6 +108,8 @@ void UI_BatchProgrammingDialog::retranslateUi(QDialog* dialog)
     btnImport->setText(BatchProgrammingDialog::tr("Import Device"));
     btnExport->setText(BatchProgrammingDialog::tr("Export Result"));
     btnProgram->setText(BatchProgrammingDialog::tr("Program"));
+    btnRetry->setText(BatchProgrammingDialog::tr("Retry Failed"));
+    btnStop->setText(BatchProgrammingDialog::tr("Stop"));
     btnAdd->setText(BatchProgrammingDialog::tr("Add Device"));
     btnChoose->setText(BatchProgrammingDialog::tr("Choose Programming File"));
 }
@@ -124,6 +140,10 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
             &BatchProgrammingDialog::onBtnImportClicked);
     connect(ui->btnProgram, &QPushButton::clicked, this,
             &BatchProgrammingDialog::onBtnProgramClicked);
+    connect(ui->btnRetry, &QPushButton::clicked, this,
+            &BatchProgrammingDialog::onBtnRetryClicked);
+    connect(ui->btnStop, &QPushButton::clicked, this, &BatchProgrammingDialog::onBtnStopClicked);
+    ui->leIP->installEventFilter(this);
     connect(ui->tableWidget, &QTableWidget::customContextMenuRequested, this,
             &BatchProgrammingDialog::onCustomContextMenuRequested);
 
@@ -148,6 +168,8 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
                 &BatchProgrammingDialog::onProgrammingUpdated);
         connect(this, &BatchProgrammingDialog::taskStart, worker,
                 &BatchProgrammingThread::onTaskStart);
+        connect(this, &BatchProgrammingDialog::taskStop, worker,
+                &BatchProgrammingThread::onTaskStop);
         worker->moveToThread(thread);
         thread->start(QThread::InheritPriority);
         threads << thread;
@@ -172,14 +194,37 @@ BatchProgrammingDialog::~BatchProgrammingDialog()
         thread->wait();
         delete thread;
     }
+    releaseImage();
     delete ui;
 }
 
 void BatchProgrammingDialog::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        // Results already in the table follow the language too.
+        for (int row = 0; row < ui->tableWidget->rowCount(); ++row) {
+            QTableWidgetItem* status = ui->tableWidget->item(row, ColStatus);
+            if (status && status->text() != QLatin1String("/"))
+                status->setText(statusWord(status->data(StatusRole).toInt()));
+            QTableWidgetItem* reason = ui->tableWidget->item(row, ColReason);
+            if (reason && !reason->text().isEmpty())
+                reason->setText(reasonWord(reason->data(StatusRole).toInt()));
+        }
+    }
     QDialog::changeEvent(event);
+}
+
+bool BatchProgrammingDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->leIP && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            onBtnAddClicked();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------- devices
@@ -204,6 +249,7 @@ bool BatchProgrammingDialog::addDevice(const QString& ip)
     QTableWidgetItem* status = centred(QStringLiteral("/"));
     status->setData(StatusRole, 0);
     table->setItem(row, ColStatus, status);
+    table->setItem(row, ColReason, centred(QString()));
     return true;
 }
 
@@ -215,11 +261,10 @@ void BatchProgrammingDialog::deleteRow(int row)
     // Devices not yet handed out move up with their rows: the batch goes on
     // with the next device in list order, none is passed over.
     const QString ip = item->text();
-    for (int i = devices.indexOf(ip); i >= 0; i = devices.indexOf(ip)) {
-        devices.removeAt(i);
-        if (i < nextTask)
-            --nextTask;
-    }
+    devices.removeAll(ip);
+    pending.removeAll(ip);
+    // The worker of a deleted device goes on with the next device when its
+    // task ends.
     known.remove(ip);
     ui->tableWidget->removeRow(row);
 }
@@ -266,13 +311,15 @@ QString BatchProgrammingDialog::versionText(int row) const
     return item ? item->text() : QString();
 }
 
+QString BatchProgrammingDialog::reasonText(int row) const
+{
+    QTableWidgetItem* item = ui->tableWidget->item(row, ColReason);
+    return item ? item->text() : QString();
+}
+
 bool BatchProgrammingDialog::isBatchRunning() const
 {
-    for (BatchProgrammingThread* worker : workers) {
-        if (worker->isRunning())
-            return true;
-    }
-    return false;
+    return !busy.isEmpty();
 }
 
 QString BatchProgrammingDialog::statusWord(int status)
@@ -286,9 +333,37 @@ QString BatchProgrammingDialog::statusWord(int status)
         return tr("Succeeded");
     case 3:
         return tr("Failed");
+    case 4:
+        return tr("Stopped");
     default:
         return tr("Code: ") + QString::number(status);
     }
+}
+
+QString BatchProgrammingDialog::reasonWord(int reason)
+{
+    using Reason = BatchProgrammingThread::Reason;
+    switch (static_cast<Reason>(reason)) {
+    case Reason::None:
+        return QString();
+    case Reason::CannotConnect:
+        return tr("Cannot connect");
+    case Reason::NoAnswer:
+        return tr("No answer");
+    case Reason::StartRefused:
+        return tr("Start refused");
+    case Reason::ChunkRefused:
+        return tr("Data refused");
+    case Reason::LinkLost:
+        return tr("Link lost");
+    case Reason::Timeout:
+        return tr("Timeout");
+    case Reason::ImageUnreadable:
+        return tr("Cannot read the programming file");
+    case Reason::Stopped:
+        return tr("Stopped by the operator");
+    }
+    return QString();
 }
 
 // ---------------------------------------------------------------- buttons
@@ -375,7 +450,13 @@ void BatchProgrammingDialog::exportReport(const QString& fileName)
     out << QString(48, QLatin1Char('=')) << "\n";
     for (int row = 0; row < table->rowCount(); ++row) {
         QTableWidgetItem* ip = table->item(row, ColIp);
-        out << (ip ? ip->text() : QString()) << "\t\t" << statusWord(statusNumber(row)) << "\n";
+        out << (ip ? ip->text() : QString()) << "\t\t" << statusWord(statusNumber(row));
+        QTableWidgetItem* reasonItem = table->item(row, ColReason);
+        const QString reason =
+            reasonItem ? reasonWord(reasonItem->data(StatusRole).toInt()) : QString();
+        if (!reason.isEmpty())
+            out << "\t" << reason;
+        out << "\n";
     }
     out.flush();
 }
@@ -416,20 +497,46 @@ void BatchProgrammingDialog::onBtnProgramClicked()
     startBatch(true);
 }
 
+void BatchProgrammingDialog::onBtnRetryClicked()
+{
+    if (!busy.isEmpty() || (batch.programming && batch.image.isEmpty()))
+        return;
+    QStringList failed;
+    for (int row = 0; row < devices.size(); ++row) {
+        if (statusNumber(row) == BatchProgrammingThread::Failed)
+            failed << devices.at(row);
+    }
+    if (!failed.isEmpty())
+        runBatch(failed);
+}
+
+void BatchProgrammingDialog::onBtnStopClicked()
+{
+    if (busy.isEmpty())
+        return;
+    stopping = true;
+    for (const QString& ip : pending)
+        setRowResult(rowOf(ip), BatchProgrammingThread::Stopped,
+                     int(BatchProgrammingThread::Reason::Stopped));
+    pending.clear();
+    Q_EMIT taskStop();
+}
+
 void BatchProgrammingDialog::startBatch(bool programming)
 {
-    QString image;
+    if (!busy.isEmpty())
+        return; // one batch at a time
+    Batch next;
+    next.programming = programming;
+    next.type = ui->comboType->currentIndex();
     if (programming) {
-        image = ui->leFile->text();
-        if (image.isEmpty() || !QFile::exists(image))
+        const QString path = ui->leFile->text();
+        if (path.isEmpty() || !QFile::exists(path))
             return;
-        if (const QString why = FileCheck::refusal(image, FirmwarePackage::kMaxFileBytes); !why.isEmpty())
+        if (const QString why = FileCheck::refusal(path, FirmwarePackage::kMaxFileBytes); !why.isEmpty())
             return void(MsgBox::warning(tr("Warning"), why, this));
-        FirmwarePackage package(image);
-        switch (package.unpackImage()) {
+        switch (FirmwarePackage::prepareRunImage(path, &next.image, &next.ownsImage)) {
         case FirmwarePackage::Result::Unpacked:
-            image = FirmwarePackage::tempImagePath();
-            break;
         case FirmwarePackage::Result::NotPackage:
             break;
         case FirmwarePackage::Result::Damaged:
@@ -443,32 +550,102 @@ void BatchProgrammingDialog::startBatch(bool programming)
             return;
         }
     }
-    if (devices.isEmpty())
+    if (devices.isEmpty()) {
+        if (next.ownsImage)
+            QFile::remove(next.image);
         return;
-
-    nextTask = 0;
-    for (int row = 0; row < ui->tableWidget->rowCount(); ++row) {
-        if (QTableWidgetItem* status = ui->tableWidget->item(row, ColStatus))
-            status->setText(QStringLiteral("/"));
     }
-    for (BatchProgrammingThread* worker : workers) {
-        if (nextTask >= devices.size())
-            break;
-        worker->setProgramming(programming);
-        worker->setProgType(ui->comboType->currentIndex());
-        if (programming)
-            worker->setFileName(image);
-        giveTask(worker, nextTask);
-        ++nextTask;
+    releaseImage();
+    batch = next;
+    runBatch(devices);
+}
+
+void BatchProgrammingDialog::releaseImage()
+{
+    if (batch.ownsImage)
+        QFile::remove(batch.image);
+    batch.image.clear();
+    batch.ownsImage = false;
+}
+
+void BatchProgrammingDialog::setRowResult(int row, int status, int reason)
+{
+    QTableWidget* table = ui->tableWidget;
+    if (row < 0 || row >= table->rowCount())
+        return;
+    if (QTableWidgetItem* item = table->item(row, ColStatus)) {
+        item->setText(statusWord(status));
+        item->setData(StatusRole, status);
+    }
+    if (QTableWidgetItem* item = table->item(row, ColReason)) {
+        item->setText(reasonWord(reason));
+        item->setData(StatusRole, reason);
     }
 }
 
-void BatchProgrammingDialog::giveTask(BatchProgrammingThread* worker, int index)
+void BatchProgrammingDialog::runBatch(const QStringList& addresses)
 {
-    const QString ip = devices.at(index);
+    // Every row of this batch starts afresh: nothing an earlier batch left
+    // shows in the table or goes into the report.
+    QTableWidget* table = ui->tableWidget;
+    for (const QString& ip : addresses) {
+        const int row = rowOf(ip);
+        if (QTableWidgetItem* status = table->item(row, ColStatus)) {
+            status->setText(QStringLiteral("/"));
+            status->setData(StatusRole, BatchProgrammingThread::NotStarted);
+        }
+        if (QTableWidgetItem* reason = table->item(row, ColReason)) {
+            reason->setText(QString());
+            reason->setData(StatusRole, 0);
+        }
+        if (QTableWidgetItem* version = table->item(row, ColVersion))
+            version->setText(QString());
+        if (QProgressBar* bar = progressBar(row)) {
+            bar->setRange(0, 100);
+            bar->reset();
+        }
+    }
+    stopping = false;
+    pending = addresses;
+    for (BatchProgrammingThread* worker : workers) {
+        if (pending.isEmpty())
+            break;
+        giveTask(worker);
+    }
+    updateControls();
+}
+
+void BatchProgrammingDialog::giveTask(BatchProgrammingThread* worker)
+{
+    const QString ip = pending.takeFirst();
+    worker->setProgramming(batch.programming);
+    worker->setProgType(batch.type);
+    worker->setFileName(batch.programming ? batch.image : QString());
     worker->setPort(portResolver ? portResolver(ip) : quint16(0));
-    worker->setTask(index, ip);
-    Q_EMIT taskStart(index);
+    const int id = nextTaskId++;
+    worker->setTask(id, ip);
+    busy.insert(worker, ip);
+    // Under way: the report says so until the task ends (the table shows
+    // "/" meanwhile).
+    if (QTableWidgetItem* status = ui->tableWidget->item(rowOf(ip), ColStatus))
+        status->setData(StatusRole, BatchProgrammingThread::InProgress);
+    Q_EMIT taskStart(id);
+}
+
+void BatchProgrammingDialog::endBatch()
+{
+    stopping = false;
+    updateControls();
+}
+
+void BatchProgrammingDialog::updateControls()
+{
+    const bool running = !busy.isEmpty();
+    ui->btnRefresh->setEnabled(!running);
+    ui->btnProgram->setEnabled(!running);
+    ui->btnRetry->setEnabled(!running);
+    ui->btnImport->setEnabled(!running);
+    ui->btnStop->setEnabled(running);
 }
 
 void BatchProgrammingDialog::onBatchFinished()
@@ -479,21 +656,20 @@ void BatchProgrammingDialog::onBatchFinished()
     BatchProgrammingThread::Report report;
     if (!worker->takeReport(&report))
         return;
+    busy.remove(worker);
+    // A deleted device has no row any more; its worker goes on all the same.
     const int row = rowOf(report.ip);
-    if (row < 0)
-        return; // deleted meanwhile: this worker gets no further task
-    if (QTableWidgetItem* status = ui->tableWidget->item(row, ColStatus)) {
-        status->setText(statusWord(report.status));
-        status->setData(StatusRole, report.status);
+    if (row >= 0) {
+        setRowResult(row, report.status, int(report.reason));
+        if (report.status == BatchProgrammingThread::Succeeded) {
+            if (QTableWidgetItem* version = ui->tableWidget->item(row, ColVersion))
+                version->setText(report.version);
+        }
     }
-    if (report.status == BatchProgrammingThread::Succeeded && !report.programming) {
-        if (QTableWidgetItem* version = ui->tableWidget->item(row, ColVersion))
-            version->setText(report.version);
-    }
-    if (nextTask < devices.size()) {
-        giveTask(worker, nextTask);
-        ++nextTask;
-    }
+    if (!stopping && !pending.isEmpty())
+        giveTask(worker);
+    if (busy.isEmpty())
+        endBatch();
 }
 
 void BatchProgrammingDialog::onProgrammingStarted(qlonglong bytesTotal)

@@ -33,6 +33,8 @@ public:
     QPushButton* btnImport = nullptr;
     QPushButton* btnExport = nullptr;
     QPushButton* btnProgram = nullptr;
+    QPushButton* btnRetry = nullptr;
+    QPushButton* btnStop = nullptr;
     QHBoxLayout* addLayout = nullptr;
     QLineEdit* leIP = nullptr;
     QPushButton* btnAdd = nullptr;
@@ -51,12 +53,18 @@ public:
 // its own with its own connection: a batch hands the first devices of the
 // list to the workers in creation order, and every worker that finishes
 // gets the next device of the list. Rows are found by IP address.
+//
+// One batch runs at a time. It starts by clearing every row it covers, so
+// the table and the report tell only what this batch did. A batch of a
+// package sends an image of its own, unpacked once, which nothing else
+// writes or removes; it is kept for "Retry Failed" until the next batch.
+// "Stop" hands out no further device and ends the tasks under way.
 class BatchProgrammingDialog : public QDialog
 {
     Q_OBJECT
 public:
     static constexpr int StatusRole = Qt::UserRole + 1;
-    enum Column { ColIp = 0, ColVersion = 1, ColProgress = 2, ColStatus = 3 };
+    enum Column { ColIp = 0, ColVersion = 1, ColProgress = 2, ColStatus = 3, ColReason = 4 };
 
     // workerCount 0: as many workers as the machine runs threads at once.
     explicit BatchProgrammingDialog(QWidget* parent = nullptr, int workerCount = 0);
@@ -80,16 +88,20 @@ public:
     // Access for tests and tools.
     UI_BatchProgrammingDialog* form() const { return ui; }
     QStringList deviceList() const { return devices; }
-    int nextTaskIndex() const { return nextTask; }
+    // Devices of the running batch not yet handed to a worker.
+    QStringList pendingDevices() const { return pending; }
+    // The image the last batch sent (its own unpacked image for a package).
+    QString batchImage() const { return batch.image; }
     const QVector<BatchProgrammingThread*>& workerList() const { return workers; }
     const QVector<QThread*>& threadList() const { return threads; }
     QProgressBar* progressBar(int row) const;
     QString statusText(int row) const;
     int statusNumber(int row) const;
     QString versionText(int row) const;
+    QString reasonText(int row) const;
     // The row's context menu (null when no item lies at pos); not shown.
     QMenu* createContextMenu(const QPoint& pos);
-    // True while some worker has a task under way.
+    // True while a batch has tasks under way.
     bool isBatchRunning() const;
     // Seams: the device port per address (devices listen on 8712), and the
     // time stamp of the report (the current time when invalid).
@@ -100,6 +112,8 @@ public:
     void setReportTime(const QDateTime& time) { reportTime = time; }
 
     static QString statusWord(int status);
+    // Why a task did not succeed (a BatchProgrammingThread::Reason).
+    static QString reasonWord(int reason);
 
 Q_SIGNALS:
     void taskStart(int index);
@@ -107,6 +121,7 @@ Q_SIGNALS:
 
 protected:
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private Q_SLOTS:
     void onBtnRefreshClicked();
@@ -115,14 +130,30 @@ private Q_SLOTS:
     void onBtnExportClicked();
     void onBtnImportClicked();
     void onBtnProgramClicked();
+    void onBtnRetryClicked();
+    void onBtnStopClicked();
     void onBatchFinished();
     void onCustomContextMenuRequested(QPoint pos);
     void onProgrammingStarted(qlonglong bytesTotal);
     void onProgrammingUpdated(qlonglong bytesWritten);
 
 private:
+    struct Batch
+    {
+        bool programming = false;
+        int type = 0;
+        QString image;
+        bool ownsImage = false;
+    };
+
     void startBatch(bool programming);
-    void giveTask(BatchProgrammingThread* worker, int index);
+    // Runs the current batch's task for the addresses.
+    void runBatch(const QStringList& addresses);
+    void giveTask(BatchProgrammingThread* worker);
+    void endBatch();
+    void releaseImage();
+    void updateControls();
+    void setRowResult(int row, int status, int reason);
     void clearDevices();
     int rowOf(const QString& ip) const;
     int rowOfSender() const;
@@ -132,7 +163,15 @@ private:
     QSet<QString> known; // the devices, for the duplicate check
     QVector<QThread*> threads;
     QVector<BatchProgrammingThread*> workers;
-    int nextTask = 0;
+    // The running (or last) batch, its devices still to hand out and the
+    // device each busy worker serves.
+    Batch batch;
+    QStringList pending;
+    QHash<BatchProgrammingThread*, QString> busy;
+    bool stopping = false;
+    // Argument of the next taskStart: unique, so that only the worker just
+    // given the task takes it.
+    int nextTaskId = 0;
     std::function<quint16(const QString&)> portResolver;
     QDateTime reportTime;
 };

@@ -160,11 +160,18 @@ void BatchProgrammingThread::onTaskStart(int index)
 
 void BatchProgrammingThread::onTaskStop()
 {
+    // Ends the task under way cleanly; a worker without a task ignores it.
+    // A device already programmed stays a success (only its version is not
+    // read back).
+    if (phase_ == Phase::ReadBack)
+        stop(Succeeded);
+    else if (phase_ != Phase::Idle)
+        stop(Stopped, Reason::Stopped);
 }
 
 // ------------------------------------------------------------------- stop
 
-void BatchProgrammingThread::stop(int status)
+void BatchProgrammingThread::stop(int status, Reason reason)
 {
     if (phase_ == Phase::Idle)
         return; // the task has already ended
@@ -180,7 +187,7 @@ void BatchProgrammingThread::stop(int status)
         const std::lock_guard<std::mutex> locker(lock_);
         status_ = status;
         running_ = false;
-        reports_.append(Report{current_.index, ownCopy(current_.ip), status,
+        reports_.append(Report{current_.index, ownCopy(current_.ip), status, reason,
                                current_.programming, ownCopy(version_)});
     }
     Q_EMIT finished();
@@ -213,6 +220,10 @@ void BatchProgrammingThread::startWait(int ms)
 
 void BatchProgrammingThread::onNetworkDevConnected()
 {
+    if (phase_ == Phase::ReadBack) {
+        send(kCmdVersion, QByteArray(1, static_cast<char>(current_.type)));
+        return;
+    }
     if (phase_ != Phase::Connecting)
         return;
     phase_ = Phase::Version;
@@ -225,18 +236,58 @@ void BatchProgrammingThread::onNetworkDevConnectError(QString error)
 {
     Q_UNUSED(error)
     if (phase_ == Phase::Connecting)
-        stop(Failed);
+        stop(Failed, Reason::CannotConnect);
+    else if (phase_ == Phase::ReadBack)
+        reconnectLater();
 }
 
 void BatchProgrammingThread::onLinkLost()
 {
-    stop(Failed);
+    if (phase_ == Phase::ReadBack)
+        reconnectLater(); // the device restarts with its new program
+    else
+        stop(Failed, Reason::LinkLost);
+}
+
+void BatchProgrammingThread::reconnectLater()
+{
+    const quint64 task = generation_;
+    QTimer::singleShot(kReconnectDelayMs, this, [this, task] {
+        if (task == generation_ && phase_ == Phase::ReadBack)
+            link_->connectDevice(current_.ip);
+    });
+}
+
+void BatchProgrammingThread::readBack()
+{
+    // The programming itself has succeeded; what follows only fills in the
+    // version the device runs now.
+    timer_->stop();
+    phase_ = Phase::ReadBack;
+    {
+        const std::lock_guard<std::mutex> locker(lock_);
+        version_.clear();
+    }
+    startWait(readBackTimeoutMs_);
+    send(kCmdVersion, QByteArray(1, static_cast<char>(current_.type)));
 }
 
 void BatchProgrammingThread::onWaitTimeout()
 {
-    if (phase_ == Phase::Version || phase_ == Phase::Starting || phase_ == Phase::Finishing)
-        stop(Failed);
+    switch (phase_) {
+    case Phase::Version:
+    case Phase::Starting:
+        stop(Failed, Reason::NoAnswer);
+        break;
+    case Phase::Finishing:
+        stop(Failed, Reason::Timeout);
+        break;
+    case Phase::ReadBack:
+        stop(Succeeded); // without a version
+        break;
+    default:
+        break;
+    }
 }
 
 void BatchProgrammingThread::onTimerTimeout()
@@ -250,7 +301,7 @@ void BatchProgrammingThread::onTimerTimeout()
     if (sender_.mayResend())
         send(kCmdChunk, sender_.lastChunk());
     else
-        stop(Failed);
+        stop(Failed, Reason::NoAnswer);
 }
 
 void BatchProgrammingThread::onNetworkProgramResponse(int cmd, const quint8* data, int size)
@@ -259,7 +310,7 @@ void BatchProgrammingThread::onNetworkProgramResponse(int cmd, const quint8* dat
         size = 0;
     switch (cmd) {
     case kCmdVersion:
-        if (phase_ == Phase::Version)
+        if (phase_ == Phase::Version || phase_ == Phase::ReadBack)
             onVersionReply(data, size);
         break;
     case kCmdStart:
@@ -267,7 +318,7 @@ void BatchProgrammingThread::onNetworkProgramResponse(int cmd, const quint8* dat
             break;
         waitTimer_->stop();
         if (!accepted(data, size)) {
-            stop(Failed);
+            stop(Failed, Reason::StartRefused);
             break;
         }
         phase_ = Phase::Sending;
@@ -276,24 +327,30 @@ void BatchProgrammingThread::onNetworkProgramResponse(int cmd, const quint8* dat
         sendChunk();
         break;
     case kCmdChunk:
-        // The last chunk's acknowledgement arrives while the worker already
-        // waits for the end.
-        if (phase_ != Phase::Sending && phase_ != Phase::Finishing)
+        if (phase_ != Phase::Sending)
             break;
         if (!accepted(data, size)) {
-            stop(Failed);
+            stop(Failed, Reason::ChunkRefused);
             break;
         }
         sender_.clearRetries();
         reportProgress();
-        if (phase_ == Phase::Sending)
+        if (!sender_.finished()) {
             sendChunk();
+        } else {
+            // The last chunk is in: the device installs the program now.
+            timer_->stop();
+            phase_ = Phase::Finishing;
+            startWait(finishTimeoutMs_);
+        }
         break;
     case kCmdFinished:
-        if (phase_ != Phase::Sending && phase_ != Phase::Finishing)
+        // Only once all data has been sent (its last acknowledgement may be
+        // skipped by the device).
+        if (phase_ != Phase::Finishing && !(phase_ == Phase::Sending && sender_.finished()))
             break;
         Q_EMIT programmingUpdated(sender_.bytesDone());
-        stop(Succeeded);
+        readBack();
         break;
     default:
         // 0x0102 and everything else: nothing to do.
@@ -319,7 +376,7 @@ void BatchProgrammingThread::onVersionReply(const quint8* data, int size)
         const std::lock_guard<std::mutex> locker(lock_);
         version_ = version;
     }
-    if (!current_.programming) {
+    if (!current_.programming || phase_ == Phase::ReadBack) {
         stop(Succeeded);
         return;
     }
@@ -331,7 +388,7 @@ void BatchProgrammingThread::onVersionReply(const quint8* data, int size)
         image_.close();
     image_.setFileName(current_.fileName);
     if (current_.fileName.isEmpty() || !image_.open(QIODevice::ReadOnly)) {
-        stop(Failed);
+        stop(Failed, Reason::ImageUnreadable);
         return;
     }
     const qint64 total = image_.size();
@@ -346,7 +403,7 @@ void BatchProgrammingThread::sendChunk()
     const QByteArray chunk = sender_.nextChunk();
     if (chunk.isEmpty()) {
         if (!sender_.finished()) {
-            stop(Failed); // the image could not be read to its end
+            stop(Failed, Reason::ImageUnreadable); // could not be read to its end
             return;
         }
         // An empty image: nothing to send, wait for the device's word.
@@ -357,11 +414,7 @@ void BatchProgrammingThread::sendChunk()
     }
     if (!send(kCmdChunk, chunk))
         return;
-    if (!sender_.finished()) {
-        timer_->start(chunkIntervalMs_);
-    } else {
-        timer_->stop();
-        phase_ = Phase::Finishing;
-        startWait(finishTimeoutMs_);
-    }
+    // Every chunk, the last one too, is resent when its acknowledgement
+    // does not come.
+    timer_->start(chunkIntervalMs_);
 }

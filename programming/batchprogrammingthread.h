@@ -24,13 +24,32 @@ class QTimer;
 // works on its own copy, so a new description never changes a running task.
 // Every task ends with exactly one finished() and one report (takeReport()).
 //
-// Task status: 0 not started, 1 in progress, 2 succeeded, 3 failed.
+// Task status: 0 not started, 1 in progress, 2 succeeded, 3 failed,
+// 4 stopped by the operator.
+//
+// After a successful programming task the worker reads the device's version
+// once more (reconnecting while the device restarts, within a bound) and
+// reports it with the task.
 class BatchProgrammingThread : public QObject
 {
     Q_OBJECT
 public:
-    enum Status { NotStarted = 0, InProgress = 1, Succeeded = 2, Failed = 3 };
-    enum class Phase { Idle, Connecting, Version, Starting, Sending, Finishing };
+    enum Status { NotStarted = 0, InProgress = 1, Succeeded = 2, Failed = 3, Stopped = 4 };
+    // Why a task did not succeed.
+    enum class Reason {
+        None,
+        CannotConnect,   // the TCP connection failed
+        NoAnswer,        // no reply to the version, the start or a chunk
+        StartRefused,    // 0x0100 answered with 0
+        ChunkRefused,    // 0x0101 answered with 0
+        LinkLost,        // the connection ended, or a command could not be written
+        Timeout,         // no 0x0103 within the bound after the last chunk
+        ImageUnreadable, // the image file cannot be opened or read
+        Stopped,         // the operator stopped the batch
+    };
+    // Sending lasts until the last chunk is acknowledged; ReadBack asks for
+    // the version after 0x0103.
+    enum class Phase { Idle, Connecting, Version, Starting, Sending, Finishing, ReadBack };
 
     static constexpr int kChunkIntervalMs = 5000;
     // Bound of the wait for the version reply and for the answer to 0x0100.
@@ -42,6 +61,10 @@ public:
     // (the last one always): one queued event per chunk per device would
     // keep the GUI thread busy for nothing the operator can see.
     static constexpr int kProgressIntervalMs = 40;
+    // Bound of the version read-back after programming, and the pause
+    // between two connection attempts while the device restarts.
+    static constexpr int kReadBackTimeoutMs = 30000;
+    static constexpr int kReconnectDelayMs = 500;
 
     // What one ended task left: read by the dialog after finished().
     struct Report
@@ -49,7 +72,10 @@ public:
         int index = -1;
         QString ip;
         int status = NotStarted;
+        Reason reason = Reason::None;
         bool programming = false;
+        // The version the device reported (after programming: the one read
+        // back, empty when it did not answer in time).
         QString version;
     };
 
@@ -85,6 +111,7 @@ public:
     void setReplyTimeout(int ms) { replyTimeoutMs_ = ms; }
     void setFinishTimeout(int ms) { finishTimeoutMs_ = ms; }
     void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+    void setReadBackTimeout(int ms) { readBackTimeoutMs_ = ms; }
     // Seam: 0 reports every acknowledged chunk.
     void setProgressInterval(int ms) { progressIntervalMs_ = ms; }
 
@@ -123,7 +150,9 @@ private:
         QString fileName;
     };
 
-    void stop(int status);
+    void stop(int status, Reason reason = Reason::None);
+    void readBack();
+    void reconnectLater();
     // Sends one command; false when the task ended meanwhile (a failed
     // send ends it at once).
     bool send(int cmd, const QByteArray& data);
@@ -158,5 +187,6 @@ private:
     std::atomic<int> replyTimeoutMs_{kReplyTimeoutMs};
     std::atomic<int> finishTimeoutMs_{kFinishTimeoutMs};
     std::atomic<int> connectTimeoutMs_{0};
+    std::atomic<int> readBackTimeoutMs_{kReadBackTimeoutMs};
     std::atomic<int> progressIntervalMs_{kProgressIntervalMs};
 };

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -133,7 +134,42 @@ void FirmwarePackage::checkHeader()
     }
 }
 
-FirmwarePackage::Result FirmwarePackage::unpackImage()
+QString FirmwarePackage::newRunImagePath()
+{
+    if (!QDir().mkpath(tempImageDir()))
+        return QString();
+    QTemporaryFile file(tempImageDir() + QStringLiteral("/tmp-XXXXXX.bin"));
+    file.setAutoRemove(false);
+    if (!file.open())
+        return QString();
+    return file.fileName();
+}
+
+FirmwarePackage::Result FirmwarePackage::prepareRunImage(const QString& path, QString* image,
+                                                         bool* owned)
+{
+    *owned = false;
+    FirmwarePackage package(path);
+    if (package.packageStatus() != Valid) {
+        const Result result = package.unpackImage(); // writes nothing
+        if (result == Result::NotPackage)
+            *image = path;
+        return result;
+    }
+    const QString target = newRunImagePath();
+    if (target.isEmpty())
+        return Result::WriteFailed;
+    const Result result = package.unpackImage(target);
+    if (result != Result::Unpacked) {
+        QFile::remove(target);
+        return result;
+    }
+    *image = target;
+    *owned = true;
+    return result;
+}
+
+FirmwarePackage::Result FirmwarePackage::unpackImage(const QString& targetPath)
 {
     if (status_ != Valid)
         return hasMagic() ? Result::Damaged : Result::NotPackage;
@@ -162,7 +198,7 @@ FirmwarePackage::Result FirmwarePackage::unpackImage()
     // no partial image behind.
     if (!QDir().mkpath(tempImageDir()))
         return Result::WriteFailed;
-    const QString target = tempImagePath();
+    const QString target = targetPath.isEmpty() ? tempImagePath() : targetPath;
     QFile output(target + QStringLiteral(".part"));
     if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return Result::WriteFailed;

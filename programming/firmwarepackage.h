@@ -66,7 +66,19 @@ public:
 
     // Writes the image to the temporary image; true when it was written.
     bool unpack() { return unpackImage() == Result::Unpacked; }
-    Result unpackImage();
+    // Writes the image to `target` (the temporary image by default).
+    Result unpackImage(const QString& target = QString());
+
+    // A fresh, unique name for the image of one run in the temporary
+    // image's folder ("tmp-XXXXXX.bin"; the file is created empty, so no
+    // other run can take the name). Empty when the folder cannot be used.
+    // Whoever asked for it removes it when the run no longer needs it.
+    static QString newRunImagePath();
+    // Prepares the image one run sends from the chosen file: a package is
+    // unpacked into an image of the run's own (newRunImagePath), a plain
+    // file goes as it is. *image is what to send; *owned is true when it is
+    // the run's own image, which the run removes when it no longer needs it.
+    static Result prepareRunImage(const QString& path, QString* image, bool* owned);
 
     // The temporary image: <base>/firmware/tmp.bin, where the base is the
     // program's directory unless a test has pointed it elsewhere.

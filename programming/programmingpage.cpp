@@ -102,15 +102,30 @@ void UI_ProgrammingPage::retranslateUi(QWidget* page)
     comboType->setCurrentIndex(index >= 0 && index < comboType->count() ? index : 0);
 }
 
+namespace {
+
+// Texts the status label shows; kept by source so that a language change
+// shows them again translated.
+const char* const kStatusProgramming = QT_TRANSLATE_NOOP("ProgrammingPage", "Programming...");
+const char* const kStatusInstalling =
+    QT_TRANSLATE_NOOP("ProgrammingPage", "Installing program...");
+const char* const kStatusBackuping = QT_TRANSLATE_NOOP("ProgrammingPage", "Backuping program...");
+const char* const kStatusReceiving =
+    QT_TRANSLATE_NOOP("ProgrammingPage", "Receiving backup file...");
+
+} // namespace
+
 ProgrammingPage::ProgrammingPage(QWidget* parent)
     : QWidget(parent), ui(new UI_ProgrammingPage), chunkTimer_(new QTimer),
-      waitTimer_(new QTimer), progressTimer_(new QTimer(this)),
+      waitTimer_(new QTimer), progressTimer_(new QTimer(this)), readBackTimer_(new QTimer(this)),
       batchDialog_(new BatchProgrammingDialog)
 {
     ui->setupUi(this);
     waitTimer_->setSingleShot(true);
     progressTimer_->setSingleShot(true);
+    readBackTimer_->setSingleShot(true);
     connect(progressTimer_, &QTimer::timeout, this, &ProgrammingPage::showPendingProgress);
+    connect(readBackTimer_, &QTimer::timeout, this, &ProgrammingPage::onReadBackTimeout);
     connect(chunkTimer_, &QTimer::timeout, this, &ProgrammingPage::programmingTimeout);
     connect(waitTimer_, &QTimer::timeout, this, &ProgrammingPage::onWaitTimeout);
     connect(ui->btnChoose, &QPushButton::clicked, this, &ProgrammingPage::chooseProgrammingFile);
@@ -154,9 +169,32 @@ void ProgrammingPage::changeEvent(QEvent* event)
     if (event->type() == QEvent::LanguageChange) {
         retranslating = true;
         ui->retranslateUi(this);
+        // What a run or backup left on the page is shown in the new language.
+        if (statusSource)
+            ui->labelStatus->setText(tr(statusSource));
+        if (!progressArg.isNull())
+            ui->progressBar->setFormat(tr("Progress: %1%").arg(progressArg));
         retranslating = false;
     }
     QWidget::changeEvent(event);
+}
+
+void ProgrammingPage::setStatus(const char* source)
+{
+    statusSource = source;
+    if (source)
+        ui->labelStatus->setText(tr(source));
+    else
+        ui->labelStatus->clear();
+}
+
+void ProgrammingPage::updateControls()
+{
+    const bool idle = !running && backup_ == Backup::None;
+    for (QWidget* w : {static_cast<QWidget*>(ui->btnBackup), static_cast<QWidget*>(ui->btnProgramming),
+                       static_cast<QWidget*>(ui->btnRead), static_cast<QWidget*>(ui->btnBatch),
+                       static_cast<QWidget*>(ui->comboType)})
+        w->setEnabled(idle);
 }
 
 // ------------------------------------------------------------------ slots
@@ -173,11 +211,15 @@ void ProgrammingPage::chooseProgrammingFile()
 
 void ProgrammingPage::batchProgrammingSlot()
 {
+    if (running || backup_ != Backup::None)
+        return;
     batchDialog_->exec();
 }
 
 void ProgrammingPage::readVersionSlot()
 {
+    if (running || backup_ != Backup::None)
+        return;
     Q_EMIT sendCmd(kCmdVersion, QByteArray(1, static_cast<char>(ui->comboType->currentIndex())));
 }
 
@@ -193,28 +235,45 @@ void ProgrammingPage::programmingSlot()
         MsgBox::information(tr("Tip"), tr("Programming file is not choosen!"));
         return;
     }
+    // One run or backup at a time: a second start would make the device
+    // begin its transfer again.
+    if (running || backup_ != Backup::None)
+        return;
     if (const QString why = FileCheck::refusal(ui->leFile->text(), FirmwarePackage::kMaxFileBytes); !why.isEmpty())
         return void(MsgBox::warning(tr("Warning"), why));
-    // A backup being received keeps the file; it ends on its own (or times
-    // out) before a run can start.
-    if (backupReceiving)
-        return;
     reset();
+    // The reply to this run's version check is the next one to come.
+    readBackPending = false;
+    readBackTimer_->stop();
     ui->progressBar->setValue(0);
-    ui->progressBar->setFormat(tr("Progress: %1%").arg(0));
+    progressArg = QStringLiteral("0");
+    ui->progressBar->setFormat(tr("Progress: %1%").arg(progressArg));
     running = true;
     phase_ = Phase::VersionCheck;
+    updateControls();
+    const quint64 run = generation;
     // The version that decides the transfer mode is always that of type 1.
     Q_EMIT sendCmd(kCmdVersion, QByteArray(1, '\x01'));
+    if (run == generation && phase_ == Phase::VersionCheck)
+        waitTimer_->start(replyTimeoutMs);
 }
 
 void ProgrammingPage::backupSlot()
 {
-    // The page's file is the image being sent while a run is under way.
-    if (running)
+    if (running || backup_ != Backup::None)
         return;
+    // The operator turns to a backup while the device installs: the end of
+    // that run is no longer waited for (the page's file and bound serve the
+    // backup now).
+    if (phase_ == Phase::Installing)
+        reset();
+    backup_ = Backup::Requested;
+    updateControls();
+    const quint64 run = generation;
     Q_EMIT sendCmd(kCmdBackupStart,
                    QByteArray(1, static_cast<char>(ui->comboType->currentIndex())));
+    if (run == generation)
+        waitTimer_->start(backupReplyTimeoutMs);
 }
 
 void ProgrammingPage::deviceDisconnected()
@@ -232,8 +291,8 @@ void ProgrammingPage::programmingTimeout()
         return;
     }
     if (sender.mayResend()) {
-        // Same chunk, same sequence byte; the timer keeps running, so resends
-        // come one interval apart.
+        // Same chunk (the last one too), same sequence byte; the timer keeps
+        // running, so resends come one interval apart.
         Q_EMIT sendCmd(kCmdChunk, sender.lastChunk());
         return;
     }
@@ -242,22 +301,54 @@ void ProgrammingPage::programmingTimeout()
 
 void ProgrammingPage::onWaitTimeout()
 {
-    if (backupReceiving) {
+    switch (backup_) {
+    case Backup::Requested:
+        reset();
+        MsgBox::warning(tr("Warning"), tr("Start backup failed!"));
+        return;
+    case Backup::Receiving:
         reset();
         MsgBox::warning(tr("Warning"), tr("Backup file failed!"));
         return;
+    case Backup::Choosing:
+        return;
+    case Backup::None:
+        break;
     }
-    if (phase_ == Phase::Sending || phase_ == Phase::Installing)
+    switch (phase_) {
+    case Phase::VersionCheck:
+    case Phase::Starting:
+        failRun(QMessageBox::Warning, tr("Warning"), tr("The device does not answer!"));
+        break;
+    case Phase::Sending:
+    case Phase::WaitingEnd:
+    case Phase::Installing:
         failRun(QMessageBox::Warning, tr("Warning"), tr("Programming timeout!"));
+        break;
+    case Phase::Idle:
+        break;
+    }
+}
+
+void ProgrammingPage::onReadBackTimeout()
+{
+    // The device did not tell its new version in time; the label stays
+    // empty rather than showing the old one.
+    readBackPending = false;
 }
 
 void ProgrammingPage::handleError()
 {
+    readBackPending = false;
+    readBackTimer_->stop();
     if (running) {
         failRun(QMessageBox::Information, tr("Information"), tr("Programming failed!"));
-    } else if (backupReceiving) {
+    } else if (backup_ == Backup::Requested || backup_ == Backup::Receiving) {
         reset();
         MsgBox::warning(tr("Warning"), tr("Backup file failed!"));
+    } else if (backup_ == Backup::Choosing) {
+        // Ends once the save dialog is closed.
+        reset();
     } else if (phase_ == Phase::Installing) {
         // The device has the whole image; its final word can no longer come.
         reset();
@@ -266,11 +357,20 @@ void ProgrammingPage::handleError()
 
 void ProgrammingPage::linkNotConnected()
 {
-    if (running && phase_ == Phase::VersionCheck)
+    // The link has said so already; whatever waited for an answer ends
+    // quietly, so that a version read after connecting cannot start it.
+    if ((running && phase_ == Phase::VersionCheck) || backup_ == Backup::Requested)
         reset();
+    readBackPending = false;
 }
 
 // -------------------------------------------------------------- responses
+
+bool ProgrammingPage::allDataSent() const
+{
+    return running && (phase_ == Phase::Sending || phase_ == Phase::WaitingEnd) &&
+           sender.finished();
+}
 
 void ProgrammingPage::handleRespond(int cmd, const quint8* data, int size)
 {
@@ -283,10 +383,11 @@ void ProgrammingPage::handleRespond(int cmd, const quint8* data, int size)
     case kCmdStart:
         if (phase_ != Phase::Starting)
             break;
+        waitTimer_->stop();
         if (accepted(data, size)) {
             phase_ = Phase::Sending;
             startProgress(sender.bytesTotal());
-            ui->labelStatus->setText(tr("Programming..."));
+            setStatus(kStatusProgramming);
             sendChunk();
         } else {
             failRun(QMessageBox::Warning, tr("Warning"), tr("Start programming failed!"));
@@ -295,28 +396,43 @@ void ProgrammingPage::handleRespond(int cmd, const quint8* data, int size)
     case kCmdChunk:
         if (phase_ != Phase::Sending)
             break;
-        if (accepted(data, size)) {
-            sender.clearRetries();
-            sendChunk();
-        } else {
+        if (!accepted(data, size)) {
             failRun(QMessageBox::Warning, tr("Warning"), tr("Programming failed!"));
+            break;
+        }
+        sender.clearRetries();
+        if (sender.finished()) {
+            // The last chunk is in: wait for the device to install.
+            chunkTimer_->stop();
+            phase_ = Phase::WaitingEnd;
+            startFinishWait();
+        } else {
+            sendChunk();
         }
         break;
     case kCmdInstalling:
+        // Only the run that has sent all its data is installing; a late
+        // word of an earlier run changes nothing.
+        if (!allDataSent())
+            break;
         reset();
-        ui->labelStatus->setText(tr("Installing program..."));
+        setStatus(kStatusInstalling);
         phase_ = Phase::Installing;
-        waitTimer_->start(finishTimeoutMs);
+        startFinishWait();
         break;
     case kCmdFinished:
-        // Also ends a run whose device skipped 0x0102.
-        if (running || phase_ == Phase::Installing)
-            reset();
-        ui->labelStatus->clear();
+        // Also ends a run whose device skipped 0x0102; never a run that has
+        // not sent all its data yet.
+        if (!allDataSent() && phase_ != Phase::Installing)
+            break;
+        reset();
+        setStatus(nullptr);
+        readBack();
         MsgBox::information(tr("Information"), tr("Programming finish!"));
         break;
     case kCmdBackupPreparing:
-        ui->labelStatus->setText(tr("Backuping program..."));
+        if (!running && (backup_ == Backup::Requested || backup_ == Backup::None))
+            setStatus(kStatusBackuping);
         break;
     case kCmdBackupStart:
         onBackupSize(data, size);
@@ -329,9 +445,29 @@ void ProgrammingPage::handleRespond(int cmd, const quint8* data, int size)
     }
 }
 
+void ProgrammingPage::readBack()
+{
+    // The version shown is the one the device reports now, once it answers.
+    ui->labelVersion->clear();
+    readBackPending = true;
+    readBackTimer_->start(replyTimeoutMs);
+    const quint64 run = generation;
+    Q_EMIT sendCmd(kCmdVersion, QByteArray(1, static_cast<char>(ui->comboType->currentIndex())));
+    if (run != generation) {
+        readBackPending = false;
+        readBackTimer_->stop();
+    }
+}
+
 void ProgrammingPage::onVersionReply(const quint8* data, int size)
 {
-    if (phase_ == Phase::VersionCheck) {
+    if (readBackPending) {
+        // The answer to the read-back, which was asked before any later
+        // request.
+        readBackPending = false;
+        readBackTimer_->stop();
+    } else if (phase_ == Phase::VersionCheck) {
+        waitTimer_->stop();
         sender.start(nullptr, 0, isLegacyVersion(data, size));
         prepareImage();
         return;
@@ -348,26 +484,25 @@ void ProgrammingPage::prepareImage()
 {
     if (imageFile.isOpen())
         imageFile.close();
-    QString path = ui->leFile->text();
-    {
-        FirmwarePackage package(path);
-        switch (package.unpackImage()) {
-        case FirmwarePackage::Result::Unpacked:
-            path = FirmwarePackage::tempImagePath();
-            ownedTempImage = path;
-            break;
-        case FirmwarePackage::Result::NotPackage:
-            break;
-        case FirmwarePackage::Result::Damaged:
-            failRun(QMessageBox::Warning, tr("Warning"),
-                    tr("The programming file is a damaged firmware package!"));
-            return;
-        case FirmwarePackage::Result::Empty:
-        case FirmwarePackage::Result::WriteFailed:
-            failRun(QMessageBox::Warning, tr("Warning"), tr("Open programming file failed!"));
-            return;
-        }
+    // A package goes through an image of this run's own, which nothing else
+    // writes or removes while the run needs it.
+    QString path;
+    bool owned = false;
+    switch (FirmwarePackage::prepareRunImage(ui->leFile->text(), &path, &owned)) {
+    case FirmwarePackage::Result::Unpacked:
+    case FirmwarePackage::Result::NotPackage:
+        break;
+    case FirmwarePackage::Result::Damaged:
+        failRun(QMessageBox::Warning, tr("Warning"),
+                tr("The programming file is a damaged firmware package!"));
+        return;
+    case FirmwarePackage::Result::Empty:
+    case FirmwarePackage::Result::WriteFailed:
+        failRun(QMessageBox::Warning, tr("Warning"), tr("Open programming file failed!"));
+        return;
     }
+    if (owned)
+        ownedTempImage = path;
     imageFile.setFileName(path);
     if (!imageFile.open(QIODevice::ReadOnly)) {
         failRun(QMessageBox::Warning, tr("Warning"), tr("Open programming file failed!"));
@@ -376,16 +511,24 @@ void ProgrammingPage::prepareImage()
     const qint64 size = imageFile.size();
     sender.start(&imageFile, size, sender.legacy());
     phase_ = Phase::Starting;
+    const quint64 run = generation;
     Q_EMIT sendCmd(kCmdStart, startPayload(ui->comboType->currentIndex(), size));
+    if (run == generation)
+        waitTimer_->start(replyTimeoutMs);
 }
 
 void ProgrammingPage::sendChunk()
 {
     const QByteArray chunk = sender.nextChunk();
     if (chunk.isEmpty()) {
-        // Nothing left (or an empty image): wait for the device to install.
-        if (sender.finished() && !waitTimer_->isActive())
-            startFinishWait();
+        if (!sender.finished()) {
+            failRun(QMessageBox::Warning, tr("Warning"), tr("Open programming file failed!"));
+            return;
+        }
+        // An empty image: nothing to send, wait for the device to install.
+        chunkTimer_->stop();
+        phase_ = Phase::WaitingEnd;
+        startFinishWait();
         return;
     }
     const quint64 run = generation;
@@ -393,12 +536,9 @@ void ProgrammingPage::sendChunk()
     if (run != generation)
         return; // the send failed and ended the run
     setProgress(sender.bytesDone(), sender.bytesTotal());
-    if (!sender.finished()) {
-        chunkTimer_->start(chunkIntervalMs);
-    } else {
-        chunkTimer_->stop();
-        startFinishWait();
-    }
+    // Every chunk, the last one too, is resent when its acknowledgement
+    // does not come.
+    chunkTimer_->start(chunkIntervalMs);
 }
 
 void ProgrammingPage::startFinishWait()
@@ -444,53 +584,59 @@ void ProgrammingPage::applyProgress(qint64 done, qint64 total)
     // The bar counts in KiB when the size does not fit its int range.
     const int shift = total > std::numeric_limits<int>::max() ? 10 : 0;
     ui->progressBar->setValue(static_cast<int>(done >> shift));
-    ui->progressBar->setFormat(tr("Progress: %1%").arg(percentText(done, total)));
+    progressArg = percentText(done, total);
+    ui->progressBar->setFormat(tr("Progress: %1%").arg(progressArg));
 }
 
 // ----------------------------------------------------------------- backup
 
 void ProgrammingPage::onBackupSize(const quint8* data, int size)
 {
-    // A run or a backup under way holds the page's file.
-    if (running || backupReceiving)
+    // A run, or a backup past its size, holds the page's file.
+    if (running || backup_ == Backup::Choosing || backup_ == Backup::Receiving)
         return;
+    waitTimer_->stop();
     quint32 total = 0;
     if (!backupSize(data, size, &total)) {
+        backup_ = Backup::None;
+        updateControls();
         if (size == 4)
-            ui->labelStatus->clear();
+            setStatus(nullptr);
         MsgBox::warning(tr("Warning"), tr("Start backup failed!"));
         return;
     }
+    backup_ = Backup::Choosing;
+    updateControls();
+    const quint64 run = generation;
     backupFileName = Dialogs::getSaveFileName(this, tr("Backup program"),
                                               QCoreApplication::applicationDirPath(),
                                               tr("Binary File(*.bin)"));
+    if (run != generation)
+        return; // the link was lost while the dialog was open
     if (backupFileName.isEmpty()) {
-        ui->labelStatus->clear();
+        reset();
         return;
     }
-    if (running || backupReceiving)
-        return; // something started while the dialog was open
     backupTotal = total;
     backupDone = 0;
     startProgress(backupTotal);
     imageFile.setFileName(backupFileName);
     if (!imageFile.open(QIODevice::WriteOnly)) {
-        ui->labelStatus->clear();
+        reset();
         MsgBox::warning(tr("Warning"), tr("Cannot open backup file!"));
         return;
     }
-    backupReceiving = true;
-    const quint64 run = generation;
+    backup_ = Backup::Receiving;
     Q_EMIT sendCmd(kCmdBackupData, QByteArray());
     if (run != generation)
         return;
-    ui->labelStatus->setText(tr("Receiving backup file..."));
+    setStatus(kStatusReceiving);
     waitTimer_->start(backupReplyTimeoutMs);
 }
 
 void ProgrammingPage::onBackupData(const quint8* data, int size)
 {
-    if (!backupReceiving)
+    if (backup_ != Backup::Receiving)
         return;
     if (size <= 0) {
         reset();
@@ -526,15 +672,15 @@ void ProgrammingPage::reset()
     ++generation;
     if (imageFile.isOpen())
         imageFile.close();
-    // Only the temporary image this run unpacked goes; a user's file of any
-    // name stays.
+    // Only the image this run unpacked goes; a user's file of any name
+    // stays.
     if (!ownedTempImage.isEmpty()) {
         QFile::remove(ownedTempImage);
         ownedTempImage.clear();
     }
-    ui->labelStatus->clear();
+    setStatus(nullptr);
     running = false;
-    backupReceiving = false;
+    backup_ = Backup::None;
     phase_ = Phase::Idle;
     sender.reset();
     backupDone = 0;
@@ -544,6 +690,7 @@ void ProgrammingPage::reset()
     // A step still waiting to be shown is shown now.
     if (progressTimer_->isActive())
         applyProgress(pendingDone, pendingTotal);
+    updateControls();
 }
 
 void ProgrammingPage::failRun(QMessageBox::Icon icon, const QString& title, const QString& text)

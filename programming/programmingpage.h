@@ -63,16 +63,22 @@ class ProgrammingPage : public QWidget
     Q_OBJECT
 public:
     static constexpr int kChunkIntervalMs = 10000;
+    // Bound of the wait for the answer to 0x0001 (the version check of a
+    // run, and the read-back after a run) and to 0x0100.
+    static constexpr int kReplyTimeoutMs = 10000;
     // Bound of the wait for 0x0102 after the last chunk and again for 0x0103
     // after 0x0102.
     static constexpr int kFinishTimeoutMs = 300000;
-    // Bound of the wait for each piece of a backup.
+    // Bound of the wait for the backup size and for each piece of a backup.
     static constexpr int kBackupReplyTimeoutMs = 30000;
     // The progress bar and its text follow the transfer at most this often
     // (the last step is always shown at once).
     static constexpr int kProgressIntervalMs = 40;
 
-    enum class Phase { Idle, VersionCheck, Starting, Sending, Installing };
+    // Sending lasts until the last chunk is acknowledged; WaitingEnd waits
+    // for 0x0102 (or 0x0103) after that.
+    enum class Phase { Idle, VersionCheck, Starting, Sending, WaitingEnd, Installing };
+    enum class Backup { None, Requested, Choosing, Receiving };
 
     explicit ProgrammingPage(QWidget* parent = nullptr);
     ~ProgrammingPage() override;
@@ -87,14 +93,19 @@ public:
     BatchProgrammingDialog* batchDialog() const { return batchDialog_; }
     QTimer* waitTimer() const { return waitTimer_; }
     bool isRunning() const { return running; }
-    bool isBackupRunning() const { return backupReceiving; }
+    // A backup has been asked for and not ended yet.
+    bool isBackupRunning() const { return backup_ != Backup::None; }
+    Backup backupState() const { return backup_; }
+    // A version read-back after a run is awaited.
+    bool isReadingBack() const { return readBackPending; }
     Phase phase() const { return phase_; }
     bool isLegacyTransfer() const { return sender.legacy(); }
     const ProgProtocol::ChunkSender& chunkSender() const { return sender; }
     QString statusText() const;
-    // Seams: the chunk interval (10 s), the bound after the last chunk
-    // (5 min) and the bound per backup piece (30 s).
+    // Seams: the chunk interval (10 s), the reply bound (10 s), the bound
+    // after the last chunk (5 min) and the bound per backup piece (30 s).
     void setChunkInterval(int ms) { chunkIntervalMs = ms; }
+    void setReplyTimeout(int ms) { replyTimeoutMs = ms; }
     void setFinishTimeout(int ms) { finishTimeoutMs = ms; }
     void setBackupReplyTimeout(int ms) { backupReplyTimeoutMs = ms; }
     // Seam: 0 shows every step.
@@ -123,11 +134,22 @@ private Q_SLOTS:
     void deviceDisconnected();
     void programmingTimeout();
     void onWaitTimeout();
+    void onReadBackTimeout();
     void showPendingProgress();
     void batchProgrammingSlot();
 
 private:
     void reset();
+    // Backup, Programming, Read, Batch Programming and the type combo start
+    // nothing while a run or a backup is going.
+    void updateControls();
+    // The status label shows the text (a source text of this page,
+    // translated now and again after a language change); null clears it.
+    void setStatus(const char* source);
+    bool allDataSent() const;
+    // Asks for the version once more after a run, to show what the device
+    // runs now.
+    void readBack();
     void failRun(QMessageBox::Icon icon, const QString& title, const QString& text);
     void prepareImage();
     void sendChunk();
@@ -145,6 +167,7 @@ private:
     QTimer* chunkTimer_;
     QTimer* waitTimer_;
     QTimer* progressTimer_;
+    QTimer* readBackTimer_;
     // Created once, without parent; keeps its list and workers between showings.
     BatchProgrammingDialog* batchDialog_;
     QElapsedTimer progressClock;
@@ -158,13 +181,19 @@ private:
     Phase phase_ = Phase::Idle;
     bool retranslating = false;
     bool running = false;
-    bool backupReceiving = false;
+    Backup backup_ = Backup::None;
+    bool readBackPending = false;
+    // What the status label and the progress text show, kept to be shown
+    // again in another language.
+    const char* statusSource = nullptr;
+    QString progressArg;
     qint64 backupDone = 0;
     qint64 backupTotal = 0;
     // Changes with every reset, so that code after an emitted command can
     // tell whether the run ended meanwhile (a send error ends it at once).
     quint64 generation = 0;
     int chunkIntervalMs = kChunkIntervalMs;
+    int replyTimeoutMs = kReplyTimeoutMs;
     int finishTimeoutMs = kFinishTimeoutMs;
     int backupReplyTimeoutMs = kBackupReplyTimeoutMs;
     int progressIntervalMs = kProgressIntervalMs;

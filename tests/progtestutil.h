@@ -1,11 +1,18 @@
 #pragma once
 
-// Builders shared by the programming tests: package files and images.
+// Builders shared by the programming tests: package files and images; real
+// modal runs of message boxes.
 #include "common/crc16.h"
+#include "common/msgbox.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
 namespace ProgTest {
 
@@ -57,5 +64,48 @@ inline QByteArray readFile(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+} // namespace ProgTest
+
+namespace ProgTest {
+
+// Runs every message box for real (modal, in its own event loop) while it
+// lives: each box is answered with its first button once it shows, and its
+// "[title] text" is kept.
+class RealBoxes
+{
+public:
+    RealBoxes() : previous_(MsgBox::setInterceptor(MsgBox::Interceptor()))
+    {
+        poll_.setInterval(5);
+        QObject::connect(&poll_, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || box->buttons().isEmpty())
+                return;
+            shown << QStringLiteral("[%1] %2").arg(box->windowTitle(), box->text());
+            box->buttons().first()->click();
+        });
+        poll_.start();
+    }
+    ~RealBoxes() { MsgBox::setInterceptor(previous_); }
+    RealBoxes(const RealBoxes&) = delete;
+    RealBoxes& operator=(const RealBoxes&) = delete;
+
+    // Waits until n boxes have come; the last one's summary (empty if not).
+    QString waitFor(int n = 1, int timeoutMs = 30000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (shown.size() < n && timer.elapsed() < timeoutMs)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        return shown.size() >= n ? shown.at(n - 1) : QString();
+    }
+
+    QStringList shown;
+
+private:
+    MsgBox::Interceptor previous_;
+    QTimer poll_;
+};
 
 } // namespace ProgTest

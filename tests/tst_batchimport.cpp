@@ -403,11 +403,11 @@ void TestBatchImport::formTexts()
     QVERIFY(dialog->windowFlags() & Qt::WindowCloseButtonHint);
     QVERIFY(!(dialog->windowFlags() & Qt::WindowContextHelpButtonHint));
     QTableWidget* table = ui->tableWidget;
-    QCOMPARE(table->columnCount(), 4);
+    QCOMPARE(table->columnCount(), 5);
     QStringList headers;
-    for (int c = 0; c < 4; ++c)
+    for (int c = 0; c < 5; ++c)
         headers << table->horizontalHeaderItem(c)->text();
-    QCOMPARE(headers, (QStringList{"IP", "Version", "Progress", "Status"}));
+    QCOMPARE(headers, (QStringList{"IP", "Version", "Progress", "Status", "Reason"}));
     QCOMPARE(table->horizontalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
     QVERIFY(table->horizontalHeader()->stretchLastSection());
     QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
@@ -420,6 +420,8 @@ void TestBatchImport::formTexts()
     QCOMPARE(ui->btnImport->text(), QStringLiteral("Import Device"));
     QCOMPARE(ui->btnExport->text(), QStringLiteral("Export Result"));
     QCOMPARE(ui->btnProgram->text(), QStringLiteral("Program"));
+    QCOMPARE(ui->btnRetry->text(), QStringLiteral("Retry Failed"));
+    QCOMPARE(ui->btnStop->text(), QStringLiteral("Stop"));
     QCOMPARE(ui->btnAdd->text(), QStringLiteral("Add Device"));
     QCOMPARE(ui->btnChoose->text(), QStringLiteral("Choose Programming File"));
     QCOMPARE(dialog->workerList().size(), 2);

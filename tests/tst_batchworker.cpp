@@ -72,12 +72,15 @@ private Q_SLOTS:
     void progressSteps_data();
     void progressSteps();
     void legacyDeviceGetsNoSequenceByteAndNoResend();
+    void chunkSentAtMostFourTimes_data();
     void chunkSentAtMostFourTimes();
     void refusals_data();
     void refusals();
     void versionWaitIsBounded();
     void finishWaitIsBounded();
     void linkLossEndsTaskAtOnce();
+    void stopEndsTask();
+    void readBackAfterRestart();
     void connectionRefused();
     void missingImageFails();
     void startWithAnotherIndexIsIgnored();
@@ -232,12 +235,18 @@ void TestBatchWorker::programmingExchangeByteForByte()
     QTRY_COMPARE(probe->updated.size(), 2);
     QCOMPARE(probe->reports.size(), 0);
     reply(0x0103);
+    // The version is read back, of the type programmed.
+    QVERIFY(waitForFrames(5));
+    QCOMPARE(frames().at(4).cmd, 0x0001);
+    QCOMPARE(frames().at(4).payload, QByteArray(1, '\2'));
+    QCOMPARE(probe->reports.size(), 0);
+    reply(0x0001, "v1.4.0 new");
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 2);
     QVERIFY(probe->reports.at(0).programming);
-    QCOMPARE(probe->reports.at(0).version, QStringLiteral("v1.3.0"));
+    QCOMPARE(probe->reports.at(0).version, QStringLiteral("v1.4.0"));
     QCOMPARE(probe->updated, (QList<qlonglong>{1024, 1025, 1025}));
-    QCOMPARE(frames().size(), 4);
+    QCOMPARE(frames().size(), 5);
 }
 
 void TestBatchWorker::progressSteps_data()
@@ -261,6 +270,8 @@ void TestBatchWorker::progressSteps()
         reply(0x0101, QByteArray(1, '\1'));
     }
     reply(0x0103);
+    QVERIFY(waitForFrames(2 + 5 + 1));
+    reply(0x0001, "v1.3.0 b");
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 2);
     QTRY_COMPARE(probe->updated, steps);
@@ -277,21 +288,36 @@ void TestBatchWorker::legacyDeviceGetsNoSequenceByteAndNoResend()
     // No acknowledgement: the first time-out fails the task, without resend.
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 3);
+    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::NoAnswer);
     QCOMPARE(frames().size(), 3);
+}
+
+void TestBatchWorker::chunkSentAtMostFourTimes_data()
+{
+    QTest::addColumn<int>("acknowledged");
+    QTest::newRow("the first chunk") << 0;
+    QTest::newRow("the last chunk") << 1;
 }
 
 void TestBatchWorker::chunkSentAtMostFourTimes()
 {
+    QFETCH(int, acknowledged);
     worker->setChunkInterval(60);
     const QByteArray image = pattern(2048);
     startProgramming(image, "v1.2.3 x");
+    if (acknowledged) {
+        QVERIFY(waitForFrames(3));
+        reply(0x0101, QByteArray(1, '\1'));
+    }
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 3);
+    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::NoAnswer);
     const QList<Frame> sent = frames();
-    QCOMPARE(sent.size(), 2 + 4);
-    for (int i = 2; i < sent.size(); ++i) {
+    QCOMPARE(sent.size(), 2 + acknowledged + 4);
+    for (int i = 2 + acknowledged; i < sent.size(); ++i) {
         QCOMPARE(sent.at(i).cmd, 0x0101);
-        QCOMPARE(sent.at(i).payload, QByteArray(1, '\0') + image.left(1024));
+        QCOMPARE(sent.at(i).payload, QByteArray(1, char(acknowledged)) +
+                                         image.mid(1024 * acknowledged, 1024));
     }
 }
 
@@ -320,6 +346,9 @@ void TestBatchWorker::refusals()
     }
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 3);
+    QCOMPARE(probe->reports.at(0).reason, refuseStart
+                                              ? BatchProgrammingThread::Reason::StartRefused
+                                              : BatchProgrammingThread::Reason::ChunkRefused);
     QCOMPARE(frames().size(), refuseStart ? 2 : 3);
 }
 
@@ -331,6 +360,7 @@ void TestBatchWorker::versionWaitIsBounded()
     QVERIFY(waitForFrames(1));
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 3);
+    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::NoAnswer);
 }
 
 void TestBatchWorker::finishWaitIsBounded()
@@ -342,6 +372,7 @@ void TestBatchWorker::finishWaitIsBounded()
     reply(0x0102);
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 3);
+    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::Timeout);
 }
 
 void TestBatchWorker::linkLossEndsTaskAtOnce()
@@ -354,6 +385,55 @@ void TestBatchWorker::linkLossEndsTaskAtOnce()
     fake->closeClient();
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 3);
+    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::LinkLost);
+}
+
+// Stop ends the task under way at once, cleanly, and says so.
+void TestBatchWorker::stopEndsTask()
+{
+    worker->setReplyTimeout(600000);
+    worker->setChunkInterval(600000);
+    startProgramming(pattern(5000), "v1.3.0 b");
+    QVERIFY(waitForFrames(3));
+    QMetaObject::invokeMethod(worker, "onTaskStop", Qt::QueuedConnection);
+    QVERIFY(waitForReports(1));
+    QCOMPARE(probe->reports.at(0).status, 4);
+    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::Stopped);
+    QVERIFY(waitFor([this] { return fake->client()->state() != QAbstractSocket::ConnectedState; }));
+    // Without a task it changes nothing.
+    QMetaObject::invokeMethod(worker, "onTaskStop", Qt::QueuedConnection);
+    QVERIFY(!waitFor([this] { return probe->reports.size() > 1; }, 100));
+}
+
+// A device that restarts after programming is asked again once it is back;
+// one that does not answer in time leaves the version empty, the task
+// succeeded all the same.
+void TestBatchWorker::readBackAfterRestart()
+{
+    worker->setReadBackTimeout(3000);
+    startProgramming(pattern(10), "v1.3.0 b");
+    QVERIFY(waitForFrames(3));
+    reply(0x0101, QByteArray(1, '\1'));
+    reply(0x0103);
+    QVERIFY(waitForFrames(4));
+    fake->closeClient();
+    fake->clearReceived();
+    QVERIFY(waitForFrames(1));
+    QCOMPARE(frames().at(0).cmd, 0x0001);
+    reply(0x0001, "v2.0.0 after");
+    QVERIFY(waitForReports(1));
+    QCOMPARE(probe->reports.at(0).status, 2);
+    QCOMPARE(probe->reports.at(0).version, QStringLiteral("v2.0.0"));
+
+    fake->clearReceived();
+    worker->setReadBackTimeout(100);
+    startProgramming(pattern(10), "v1.3.0 b");
+    QVERIFY(waitForFrames(3));
+    reply(0x0101, QByteArray(1, '\1'));
+    reply(0x0103);
+    QVERIFY(waitForReports(2));
+    QCOMPARE(probe->reports.at(1).status, 2);
+    QVERIFY(probe->reports.at(1).version.isEmpty());
 }
 
 void TestBatchWorker::connectionRefused()
@@ -365,6 +445,7 @@ void TestBatchWorker::connectionRefused()
     start(0, QStringLiteral("127.0.0.1"), port);
     QVERIFY(waitForReports(1, 3000));
     QCOMPARE(probe->reports.at(0).status, 3);
+    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::CannotConnect);
 }
 
 void TestBatchWorker::missingImageFails()
@@ -376,6 +457,7 @@ void TestBatchWorker::missingImageFails()
     reply(0x0001, "v1.3.0 b");
     QVERIFY(waitForReports(1));
     QCOMPARE(probe->reports.at(0).status, 3);
+    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::ImageUnreadable);
     QCOMPARE(frames().size(), 1);
 }
 

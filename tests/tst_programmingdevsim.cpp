@@ -25,16 +25,15 @@ private Q_SLOTS:
 
     void programs_data();
     void programs();
+    void droppedAcknowledgementIsResent_data();
     void droppedAcknowledgementIsResent();
+    void pressedTwice();
+    void restartDuringInstall();
     void failures_data();
     void failures();
-    void neverFinished();
     void packageSentWithoutHeader();
-    void userFileNamedLikeTheTemporaryImageSurvives();
     void versionPerType();
 
-    void backup();
-    void refusedBackup();
     void linkLossDuringBackup();
 
 private:
@@ -117,18 +116,111 @@ void TestProgrammingDevsim::programs()
     QVERIFY(!log.contains(QStringLiteral("resent")));
     QVERIFY(page->statusText().isEmpty());
     QCOMPARE(page->form()->progressBar->format(), QStringLiteral("Progress: 100.00%"));
+    // The version is read back once the device has finished.
+    QTRY_COMPARE(page->form()->labelVersion->text(),
+                 legacy ? QStringLiteral("v1.2.2 r1") : QStringLiteral("v1.3.0 build42"));
+}
+
+void TestProgrammingDevsim::droppedAcknowledgementIsResent_data()
+{
+    QTest::addColumn<int>("chunk");
+    QTest::newRow("a chunk in the middle") << 3;
+    QTest::newRow("the last chunk") << 6;
 }
 
 void TestProgrammingDevsim::droppedAcknowledgementIsResent()
 {
-    QVERIFY(connectTo({QStringLiteral("prog-drop-ack=3"), QStringLiteral("prog-drop-ack-times=2")}));
+    QFETCH(int, chunk);
+    QVERIFY(connectTo({QStringLiteral("prog-drop-ack=%1").arg(chunk),
+                       QStringLiteral("prog-drop-ack-times=2")}));
     page->setChunkInterval(200);
     const QByteArray image = pattern(6000, 5);
-    QCOMPARE(program(image), QStringLiteral("Programming finish!"));
+    const QString path = work->file(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(path, image));
+    page->form()->leFile->setText(path);
+    RealBoxes real;
+    page->form()->btnProgramming->click();
+    QCOMPARE(real.waitFor(), QStringLiteral("[Information] Programming finish!"));
     const QString log = rig->sim.log();
-    QCOMPARE(log.count(QStringLiteral("acknowledgement of chunk 3 dropped")), 2);
-    QCOMPARE(log.count(QStringLiteral("chunk 3 resent (sequence byte 2)")), 2);
+    QCOMPARE(log.count(QStringLiteral("acknowledgement of chunk %1 dropped").arg(chunk)), 2);
+    QCOMPARE(log.count(QStringLiteral("chunk %1 resent (sequence byte %2)").arg(chunk).arg(chunk - 1)),
+             2);
     QCOMPARE(readFile(storedImage()), image);
+}
+
+// A second press of Programming or Backup while one runs starts nothing:
+// the device sees one transfer each, and both files are whole.
+void TestProgrammingDevsim::pressedTwice()
+{
+    const QByteArray program = pattern(20000, 13);
+    const QString source = work->file(QStringLiteral("device-program.bin"));
+    QVERIFY(writeFile(source, program));
+    QVERIFY(connectTo({QStringLiteral("prog-ack-delay-ms=2"), QStringLiteral("backup-file=") + source,
+                       QStringLiteral("backup-piece=1000"), QStringLiteral("quiet=1")}));
+    RealBoxes real;
+    // Every button pressed again once the transfer or the backup is under way.
+    bool pressed = false;
+    connect(&rig->link, &CommTcp::gotProgRespond, page, [&](int cmd, const quint8*, int) {
+        if ((cmd != 0x0101 && cmd != 0x0152) || pressed)
+            return;
+        pressed = true;
+        QTimer::singleShot(0, page, [&] {
+            for (QPushButton* button : {page->form()->btnProgramming, page->form()->btnBackup,
+                                        page->form()->btnRead})
+                button->click();
+        });
+    });
+    const QString path = work->file(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(path, pattern(20000, 3)));
+    page->form()->leFile->setText(path);
+    page->form()->btnProgramming->click();
+    page->form()->btnProgramming->click();
+    QCOMPARE(real.waitFor(1), QStringLiteral("[Information] Programming finish!"));
+    QVERIFY(pressed);
+    QCOMPARE(readFile(storedImage()), pattern(20000, 3));
+
+    FileAnswer files(work->file(QStringLiteral("backup.bin")));
+    pressed = false;
+    page->form()->btnBackup->click();
+    page->form()->btnBackup->click();
+    QCOMPARE(real.waitFor(2), QStringLiteral("[Information] Backup file finished!"));
+    QVERIFY(pressed);
+    QCOMPARE(readFile(files.path), program);
+    QCOMPARE(files.requests.size(), 1);
+    QVERIFY(page->form()->btnBackup->isEnabled());
+    rig->link.disconnectDevice();
+    QTRY_COMPARE(rig->sim.log().count(QStringLiteral("programming: type")), 1);
+    QCOMPARE(rig->sim.log().count(QStringLiteral("backup: type")), 1);
+    QCOMPARE(real.shown.size(), 2);
+}
+
+// Programming again while the device installs: the first run's late
+// "finished" neither ends nor reports the second run.
+void TestProgrammingDevsim::restartDuringInstall()
+{
+    QVERIFY(connectTo({QStringLiteral("prog-install-ms=100"), QStringLiteral("prog-ack-delay-ms=3"),
+                       QStringLiteral("quiet=1")}));
+    RealBoxes real;
+    const QString path = work->file(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(path, pattern(60 * 1024, 4)));
+    page->form()->leFile->setText(path);
+    // The operator presses Programming again as soon as the page says
+    // "Installing program...".
+    bool pressed = false;
+    connect(&rig->link, &CommTcp::gotProgRespond, page, [&](int cmd, const quint8*, int) {
+        if (cmd != 0x0102 || pressed)
+            return;
+        pressed = true;
+        QTimer::singleShot(0, page, [&] {
+            QCOMPARE(page->statusText(), QStringLiteral("Installing program..."));
+            page->form()->btnProgramming->click();
+        });
+    });
+    page->form()->btnProgramming->click();
+    QCOMPARE(real.waitFor(1), QStringLiteral("[Information] Programming finish!"));
+    // The box came for the second run, after all its data.
+    QCOMPARE(rig->sim.log().count(QStringLiteral("programming: image of 61440 bytes stored")), 2);
+    QVERIFY(!real.waitFor(2, 300).size());
 }
 
 void TestProgrammingDevsim::failures_data()
@@ -164,20 +256,6 @@ void TestProgrammingDevsim::failures()
         QVERIFY(rig->sim.waitForLog(logged));
 }
 
-void TestProgrammingDevsim::neverFinished()
-{
-    QVERIFY(connectTo({QStringLiteral("prog-no-finish=1")}));
-    page->setFinishTimeout(300);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000)));
-    page->form()->leFile->setText(path);
-    page->form()->btnProgramming->click();
-    QTRY_COMPARE(page->statusText(), QStringLiteral("Installing program..."));
-    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Programming timeout!"));
-    QVERIFY(page->statusText().isEmpty());
-    QCOMPARE(readFile(storedImage()), pattern(3000));
-}
-
 void TestProgrammingDevsim::packageSentWithoutHeader()
 {
     QVERIFY(connectTo({QStringLiteral("quiet=1")}));
@@ -187,19 +265,9 @@ void TestProgrammingDevsim::packageSentWithoutHeader()
     QCOMPARE(programFile(path), QStringLiteral("Programming finish!"));
     QCOMPARE(readFile(storedImage()), image);
     QVERIFY(rig->sim.log().contains(QStringLiteral("70000 bytes")));
-    QVERIFY2(!QFile::exists(FirmwarePackage::tempImagePath()), "the run removes its image");
+    QVERIFY2(QDir(FirmwarePackage::tempImageDir()).entryList(QDir::Files).isEmpty(),
+             "the run removes its image");
     QVERIFY(QFile::exists(path));
-}
-
-void TestProgrammingDevsim::userFileNamedLikeTheTemporaryImageSurvives()
-{
-    QVERIFY(connectTo({}));
-    QVERIFY(QDir().mkpath(FirmwarePackage::tempImageDir()));
-    const QString path = FirmwarePackage::tempImagePath();
-    QVERIFY(writeFile(path, pattern(1500)));
-    QCOMPARE(programFile(path), QStringLiteral("Programming finish!"));
-    QCOMPARE(readFile(storedImage()), pattern(1500));
-    QCOMPARE(readFile(path), pattern(1500));
 }
 
 void TestProgrammingDevsim::versionPerType()
@@ -212,27 +280,6 @@ void TestProgrammingDevsim::versionPerType()
     QTRY_COMPARE(page->form()->labelVersion->text(), QStringLiteral("v1.2.2 r1"));
     page->typeCombo()->setCurrentIndex(1);
     QTRY_COMPARE(page->form()->labelVersion->text(), QStringLiteral("v1.3.0 build42"));
-}
-
-void TestProgrammingDevsim::backup()
-{
-    const QByteArray program = pattern(100 * 1024, 13);
-    const QString source = work->file(QStringLiteral("device-program.bin"));
-    QVERIFY(writeFile(source, program));
-    QVERIFY(connectTo({QStringLiteral("backup-file=") + source, QStringLiteral("quiet=1"),
-                       QStringLiteral("backup-piece=1000")}));
-    FileAnswer files(work->file(QStringLiteral("backup.bin")));
-    page->form()->btnBackup->click();
-    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Backup file finished!"));
-    QCOMPARE(readFile(files.path), program);
-    QVERIFY(page->statusText().isEmpty());
-}
-
-void TestProgrammingDevsim::refusedBackup()
-{
-    QVERIFY(connectTo({QStringLiteral("backup-refuse=1")}));
-    page->form()->btnBackup->click();
-    QCOMPARE(boxes->waitForText(30000), QStringLiteral("Start backup failed!"));
 }
 
 void TestProgrammingDevsim::linkLossDuringBackup()

@@ -11,10 +11,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -73,8 +75,12 @@ private Q_SLOTS:
     void linkLossEndsRun();
     void finish_data();
     void finish();
-    void requestsDuringTransfer();
+    void oneRunOrBackupAtATime();
+    void lateWordOfEarlierRun();
+    void silentDevice_data();
+    void silentDevice();
     void sendErrorInsideChunkEndsRun();
+    void textsFollowLanguageAndLayout();
 
     void packageIsUnpackedAndItsImageRemoved();
     void userFileNamedLikeTheTemporaryImageSurvives();
@@ -89,6 +95,20 @@ private Q_SLOTS:
 
 private:
     void reply(int cmd, const QByteArray& payload) { respond(*page, cmd, payload); }
+    // Backup, Programming, Read, Batch Programming and the type combo.
+    bool controlsEnabled() const
+    {
+        const UI_ProgrammingPage* f = page->form();
+        const bool all = f->btnBackup->isEnabled() && f->btnProgramming->isEnabled() &&
+                         f->btnRead->isEnabled() && f->btnBatch->isEnabled() &&
+                         f->comboType->isEnabled();
+        const bool none = !f->btnBackup->isEnabled() && !f->btnProgramming->isEnabled() &&
+                          !f->btnRead->isEnabled() && !f->btnBatch->isEnabled() &&
+                          !f->comboType->isEnabled();
+        if (!all && !none)
+            qWarning("the controls disagree");
+        return all;
+    }
     Sent takeSent() { return sent.isEmpty() ? Sent{-1, QByteArray()} : sent.takeFirst(); }
     QString imageFile(const QByteArray& bytes)
     {
@@ -307,25 +327,35 @@ void TestProgrammingPage::chunking()
         QCOMPARE(quint8(chunk.data.at(0)), quint8(i & 0xFF));
         received.append(chunk.data.mid(1));
         QVERIFY(sent.isEmpty());
-        // The timer runs while data is left and stops after the last chunk.
-        QCOMPARE(page->chunkTimer()->isActive(), i + 1 < chunks);
+        // Every chunk, the last one too, waits for its acknowledgement.
+        QVERIFY(page->chunkTimer()->isActive());
         QCOMPARE(page->form()->progressBar->value(), int(received.size()));
         reply(0x0101, kAccepted);
     }
     QCOMPARE(received, image);
     QVERIFY2(sent.isEmpty(), "the last acknowledgement sends nothing more");
+    QVERIFY(!page->chunkTimer()->isActive());
+    QCOMPARE(page->phase(), ProgrammingPage::Phase::WaitingEnd);
     QVERIFY(page->isRunning());
     QCOMPARE(page->form()->progressBar->format(), QStringLiteral("Progress: 100.00%"));
 
     reply(0x0102, QByteArray());
     QVERIFY(!page->isRunning());
     QCOMPARE(page->statusText(), QStringLiteral("Installing program..."));
+    page->form()->labelVersion->setText(QStringLiteral("v1.3.0 before"));
     reply(0x0103, QByteArray());
     QVERIFY(page->statusText().isEmpty());
     const BoxRecorder::Box box = boxes->take();
     QCOMPARE(box.summary(), QStringLiteral("[Information] Programming finish!"));
     QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
     QVERIFY(QFile::exists(path));
+    // The version is read back (of the type programmed) and shown.
+    const Sent ask = takeSent();
+    QCOMPARE(ask.cmd, 0x0001);
+    QCOMPARE(ask.data, QByteArray(1, '\x02'));
+    QVERIFY(page->form()->labelVersion->text().isEmpty());
+    reply(0x0001, "v1.4.0 after");
+    QCOMPARE(page->form()->labelVersion->text(), QStringLiteral("v1.4.0 after"));
 }
 
 void TestProgrammingPage::emptyImageWaitsForDevice()
@@ -338,6 +368,7 @@ void TestProgrammingPage::emptyImageWaitsForDevice()
     reply(0x0102, QByteArray());
     reply(0x0103, QByteArray());
     QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
+    sent.clear();
 }
 
 void TestProgrammingPage::progress()
@@ -366,6 +397,8 @@ void TestProgrammingPage::progress()
     reply(0x0101, kAccepted);
     QCOMPARE(bar->value(), 4096);
     QCOMPARE(bar->format(), QStringLiteral("Progress: 100.00%"));
+    reply(0x0103, QByteArray());
+    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
 
     // A step held back is shown when the interval is over.
     page->setProgressInterval(50);
@@ -382,22 +415,25 @@ void TestProgrammingPage::progress()
 void TestProgrammingPage::timeout_data()
 {
     QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<int>("size");
     QTest::addColumn<int>("resends");
-    QTest::newRow("three resends, then the end") << QByteArray("v1.3.0 build42") << 3;
-    QTest::newRow("legacy chunks are never resent") << QByteArray("v1.2.2 r1") << 0;
+    QTest::newRow("three resends, then the end") << QByteArray("v1.3.0 build42") << 3000 << 3;
+    QTest::newRow("the last chunk alike") << QByteArray("v1.3.0 build42") << 2000 << 3;
+    QTest::newRow("legacy chunks are never resent") << QByteArray("v1.2.2 r1") << 3000 << 0;
 }
 
 void TestProgrammingPage::timeout()
 {
     QFETCH(QByteArray, version);
+    QFETCH(int, size);
     QFETCH(int, resends);
     page->setChunkInterval(30);
-    const QByteArray image = pattern(3000);
+    const QByteArray image = pattern(size);
     const QByteArray sequence = resends ? QByteArray(1, '\0') : QByteArray();
     QCOMPARE(startTransfer(image, version).data, sequence + image.left(1024));
     reply(0x0101, kAccepted);
     const Sent second = takeSent();
-    QCOMPARE(second.data.right(1024), image.mid(1024, 1024));
+    QCOMPARE(second.data.right(size - 1024 < 1024 ? size - 1024 : 1024), image.mid(1024, 1024));
 
     // The run ends before the box comes.
     bool runEndedBeforeBox = false;
@@ -409,6 +445,7 @@ void TestProgrammingPage::timeout()
         QCOMPARE(boxes->waitForText(), QStringLiteral("Programming timeout!"));
     }
     QVERIFY(runEndedBeforeBox);
+    QVERIFY(controlsEnabled());
     QCOMPARE(sent.size(), resends);
     for (const Sent& s : sent) {
         QCOMPARE(s.cmd, 0x0101);
@@ -449,6 +486,7 @@ void TestProgrammingPage::refusals()
     QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] ") + text);
     QVERIFY(!page->isRunning());
     QVERIFY(!page->chunkTimer()->isActive());
+    QVERIFY(controlsEnabled());
     // Over three chunk intervals, no resend and no further box.
     QVERIFY2(!waitFor([this] { return !sent.isEmpty() || boxes->count() > 0; }, 100),
              "no resend after a refusal");
@@ -466,6 +504,7 @@ void TestProgrammingPage::linkLossEndsRun()
     QCOMPARE(box.summary(), QStringLiteral("[Information] Programming failed!"));
     QVERIFY(!page->isRunning());
     QVERIFY(!page->chunkTimer()->isActive());
+    QVERIFY(controlsEnabled());
 }
 
 void TestProgrammingPage::finish_data()
@@ -496,26 +535,112 @@ void TestProgrammingPage::finish()
     QVERIFY(!page->isRunning());
     QVERIFY(page->statusText().isEmpty());
     QCOMPARE(page->phase(), ProgrammingPage::Phase::Idle);
+    QVERIFY(controlsEnabled());
     page->handleError();
+    sent.clear();
 }
 
-// A version reply and a backup during a transfer neither restart nor
-// disturb it.
-void TestProgrammingPage::requestsDuringTransfer()
+// While a run or a backup goes, nothing else starts: a second press would
+// make the device begin its transfer again.
+void TestProgrammingPage::oneRunOrBackupAtATime()
 {
+    QVERIFY(controlsEnabled());
     startTransfer(pattern(3000));
+    QVERIFY(!controlsEnabled());
+    for (QPushButton* button : {page->form()->btnProgramming, page->form()->btnBackup,
+                                page->form()->btnRead, page->form()->btnBatch})
+        button->click();
+    QVERIFY(sent.isEmpty());
+    // Replies out of turn neither restart nor disturb it.
     reply(0x0001, "v1.3.0 again");
-    QVERIFY(sent.isEmpty());
-    QCOMPARE(page->form()->labelVersion->text(), QStringLiteral("v1.3.0 again"));
-    page->form()->btnBackup->click();
-    QVERIFY(sent.isEmpty());
     files->path = work->file(QStringLiteral("backup.bin"));
     reply(0x0151, QByteArray::fromHex("00000004"));
     QVERIFY(files->requests.isEmpty());
+    QVERIFY(sent.isEmpty());
     reply(0x0101, kAccepted);
     QCOMPARE(quint8(takeSent().data.at(0)), quint8(1));
+    page->handleError();
+    QCOMPARE(boxes->takeText(), QStringLiteral("Programming failed!"));
+    QVERIFY(controlsEnabled());
+
+    // A backup: from the press until its last piece, through the save dialog.
+    page->form()->btnBackup->click();
+    page->form()->btnBackup->click();
+    QCOMPARE(takeSent().cmd, 0x0151);
+    QVERIFY(sent.isEmpty());
+    QVERIFY(!controlsEnabled());
+    bool disabledInDialog = false;
+    Dialogs::setFileInterceptor([&](const Dialogs::FileRequest&) {
+        disabledInDialog = !controlsEnabled();
+        return work->file(QStringLiteral("backup.bin"));
+    });
+    reply(0x0151, QByteArray::fromHex("00000008"));
+    QVERIFY(disabledInDialog);
+    QCOMPARE(takeSent().cmd, 0x0152);
+    page->form()->btnProgramming->click();
+    QVERIFY(sent.isEmpty());
+    reply(0x0152, "12345678");
+    QCOMPARE(boxes->takeText(), QStringLiteral("Backup file finished!"));
+    QVERIFY(controlsEnabled());
+    QCOMPARE(readFile(work->file(QStringLiteral("backup.bin"))), QByteArray("12345678"));
+
+    // A device that never tells the backup size.
+    page->setBackupReplyTimeout(30);
+    page->form()->btnBackup->click();
+    QCOMPARE(boxes->waitForText(), QStringLiteral("Start backup failed!"));
+    QVERIFY(controlsEnabled());
+    sent.clear();
 }
 
+// The device's last word of a run (0x0102, 0x0103) belongs to that run: it
+// neither ends nor reports a new run started meanwhile.
+void TestProgrammingPage::lateWordOfEarlierRun()
+{
+    startTransfer(pattern(2000));
+    reply(0x0101, kAccepted);
+    reply(0x0101, kAccepted);
+    reply(0x0102, QByteArray());
+    QCOMPARE(page->statusText(), QStringLiteral("Installing program..."));
+    QVERIFY(controlsEnabled());
+    sent.clear();
+    QCOMPARE(startRun(page->form()->leFile->text()).size(), 5);
+    reply(0x0103, QByteArray());
+    reply(0x0102, QByteArray());
+    QCOMPARE(page->phase(), ProgrammingPage::Phase::Starting);
+    reply(0x0100, kAccepted);
+    QCOMPARE(takeSent().cmd, 0x0101);
+    reply(0x0103, QByteArray());
+    QCOMPARE(page->phase(), ProgrammingPage::Phase::Sending);
+    QCOMPARE(boxes->count(), 0);
+    reply(0x0101, kAccepted);
+    reply(0x0101, kAccepted);
+    reply(0x0103, QByteArray());
+    QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
+    sent.clear();
+}
+
+void TestProgrammingPage::silentDevice_data()
+{
+    QTest::addColumn<bool>("answersVersion");
+    QTest::newRow("no version reply") << false;
+    QTest::newRow("no answer to the start") << true;
+}
+
+// A device that does not answer leaves no run behind; the box runs for real.
+void TestProgrammingPage::silentDevice()
+{
+    QFETCH(bool, answersVersion);
+    page->setReplyTimeout(30);
+    page->form()->leFile->setText(imageFile(pattern(10)));
+    RealBoxes real;
+    page->form()->btnProgramming->click();
+    if (answersVersion)
+        reply(0x0001, "v1.3.0 x");
+    QCOMPARE(real.waitFor(), QStringLiteral("[Warning] The device does not answer!"));
+    QVERIFY(!page->isRunning());
+    QVERIFY(controlsEnabled());
+    sent.clear();
+}
 void TestProgrammingPage::sendErrorInsideChunkEndsRun()
 {
     startRun(imageFile(pattern(3000)));
@@ -530,6 +655,36 @@ void TestProgrammingPage::sendErrorInsideChunkEndsRun()
     QVERIFY(!page->waitTimer()->isActive());
 }
 
+// What a run left on the page follows a language change; the file entry
+// takes the free width of its row.
+void TestProgrammingPage::textsFollowLanguageAndLayout()
+{
+    page->setProgressInterval(0);
+    startTransfer(pattern(100));
+    reply(0x0101, kAccepted);
+    reply(0x0102, QByteArray());
+    QTranslator chinese;
+    QVERIFY(chinese.load(QStringLiteral(FM_QM_PATH)));
+    QCoreApplication::installTranslator(&chinese);
+    QTRY_COMPARE(page->statusText(), chinese.translate("ProgrammingPage", "Installing program..."));
+    QCOMPARE(page->form()->progressBar->format(),
+             chinese.translate("ProgrammingPage", "Progress: %1%").arg("100.00"));
+    QVERIFY(page->form()->progressBar->format() != QStringLiteral("Progress: 100.00%"));
+    QCoreApplication::removeTranslator(&chinese);
+    QTRY_COMPARE(page->form()->progressBar->format(), QStringLiteral("Progress: 100.00%"));
+    page->handleError();
+
+    page->resize(800, 600);
+    page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+    const UI_ProgrammingPage* f = page->form();
+    const int others = f->labelFile->width() + f->btnChoose->width() +
+                       f->btnProgramming->width() + f->btnBatch->width();
+    QVERIFY2(f->leFile->width() > 800 - others - 80, qPrintable(QString::number(f->leFile->width())));
+    QCOMPARE(f->btnBatch->geometry().right() + page->layout()->contentsMargins().right() + 1,
+             page->width());
+}
+
 // ------------------------------------------------------ temporary image
 
 void TestProgrammingPage::packageIsUnpackedAndItsImageRemoved()
@@ -538,8 +693,12 @@ void TestProgrammingPage::packageIsUnpackedAndItsImageRemoved()
     const QString path = work->file(QStringLiteral("package.bin"));
     QVERIFY(writeFile(path, package(3, shifted(image, 1500))));
     QCOMPARE(startRun(path), QByteArray::fromHex("00000005dc"));
-    const QString temp = FirmwarePackage::tempImagePath();
-    QVERIFY(QFile::exists(temp));
+    // The run unpacked into an image of its own.
+    const QDir folder(FirmwarePackage::tempImageDir());
+    const QStringList images = folder.entryList(QDir::Files);
+    QCOMPARE(images.size(), 1);
+    const QString temp = folder.filePath(images.first());
+    QVERIFY(temp != FirmwarePackage::tempImagePath());
     reply(0x0100, kAccepted);
     QByteArray received = takeSent().data.mid(1);
     reply(0x0101, kAccepted);
@@ -551,6 +710,7 @@ void TestProgrammingPage::packageIsUnpackedAndItsImageRemoved()
     QVERIFY(QFile::exists(path));
     reply(0x0103, QByteArray());
     QCOMPARE(boxes->takeText(), QStringLiteral("Programming finish!"));
+    sent.clear();
 }
 
 void TestProgrammingPage::userFileNamedLikeTheTemporaryImageSurvives()
@@ -568,6 +728,7 @@ void TestProgrammingPage::userFileNamedLikeTheTemporaryImageSurvives()
         reply(0x0101, kAccepted);
         reply(0x0102, QByteArray());
         QVERIFY2(QFile::exists(path), qPrintable(path));
+        page->handleError(); // ends the wait for 0x0103
         // Ended by a failure as well.
         startRun(path);
         reply(0x0100, kRefused);

@@ -131,6 +131,54 @@
             <source>Open programming file failed!</source>
             <translation>打开烧录文件失败！</translation>
         </message>
+        <message>
+            <source>Reason</source>
+            <translation>原因</translation>
+        </message>
+        <message>
+            <source>Retry Failed</source>
+            <translation>重试失败项</translation>
+        </message>
+        <message>
+            <source>Stop</source>
+            <translation>停止</translation>
+        </message>
+        <message>
+            <source>Stopped</source>
+            <translation>已停止</translation>
+        </message>
+        <message>
+            <source>Cannot connect</source>
+            <translation>无法连接</translation>
+        </message>
+        <message>
+            <source>No answer</source>
+            <translation>设备无应答</translation>
+        </message>
+        <message>
+            <source>Start refused</source>
+            <translation>拒绝开始</translation>
+        </message>
+        <message>
+            <source>Data refused</source>
+            <translation>拒绝数据</translation>
+        </message>
+        <message>
+            <source>Link lost</source>
+            <translation>连接断开</translation>
+        </message>
+        <message>
+            <source>Timeout</source>
+            <translation>超时</translation>
+        </message>
+        <message>
+            <source>Cannot read the programming file</source>
+            <translation>无法读取烧录文件</translation>
+        </message>
+        <message>
+            <source>Stopped by the operator</source>
+            <translation>操作员已停止</translation>
+        </message>
     </context>
     <context>
         <name>CommTcp</name>
@@ -766,6 +814,10 @@ Do you want to continue?</source>
         <message>
             <source>Batch Programming</source>
             <translation>批量烧录</translation>
+        </message>
+        <message>
+            <source>The device does not answer!</source>
+            <translation>设备无应答！</translation>
         </message>
     </context>
     <context>
