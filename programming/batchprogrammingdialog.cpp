@@ -1,4 +1,5 @@
 #include "programming/batchprogrammingdialog.h"
+#include "app/crashhandler.h"
 
 #include "common/addresspatterns.h"
 #include "common/dialogs.h"
@@ -137,6 +138,7 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
         workerCount > 0 ? workerCount : workerCountFor(QThread::idealThreadCount());
     for (int i = 0; i < count; ++i) {
         auto* thread = new QThread;
+        connect(thread, &QThread::started, &CrashHandler::prepareThread); // runs in the new thread
         auto* worker = new BatchProgrammingThread;
         connect(thread, &QThread::finished, worker, &QObject::deleteLater);
         connect(worker, &BatchProgrammingThread::finished, this,
