@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QVector>
 
 #include <csignal>
@@ -20,8 +19,13 @@
 #include <sys/ptrace.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
-#include <ucontext.h>
+#include <sys/user.h>
 #include <unistd.h>
+#ifdef FM_HAVE_LIBDW
+#include <cxxabi.h>
+#include <elfutils/libdwfl.h>
+#include <cstdlib>
+#endif
 #endif
 
 namespace CoreDump {
@@ -166,18 +170,24 @@ struct Thread
 quint64 programCounter(const elf_gregset_t& regs)
 {
 #if defined(__x86_64__)
-    return regs[REG_RIP];
+    user_regs_struct r;
+    std::memcpy(&r, &regs, sizeof r);
+    return r.rip;
 #else
-    return regs[32]; // x0..x30, sp, pc, pstate
+    user_regs_struct r;
+    std::memcpy(&r, &regs, sizeof r);
+    return r.pc;
 #endif
 }
 
 quint64 stackPointer(const elf_gregset_t& regs)
 {
+    user_regs_struct r;
+    std::memcpy(&r, &regs, sizeof r);
 #if defined(__x86_64__)
-    return regs[REG_RSP];
+    return r.rsp;
 #else
-    return regs[31];
+    return r.sp;
 #endif
 }
 
@@ -548,26 +558,98 @@ bool writeCore(const Crash& crash, const QVector<Thread>& threads, const QList<M
     return ::close(core) == 0 && ok;
 }
 
-// The interrupted context the handler got: the registers at the fault.
-bool faultContext(const Crash& crash, quint64 contextAddress, quint64* pc, quint64* sp)
+#ifdef FM_HAVE_LIBDW
+// Symbolic backtraces of the stopped threads, unwound by elfutils from the
+// live process.
+class Unwinder
 {
-    if (!contextAddress)
-        return false;
-    QFile mem(QStringLiteral("/proc/%1/mem").arg(crash.pid));
-    ucontext_t uc{};
-    if (!mem.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-        !mem.seek(static_cast<qint64>(contextAddress)) ||
-        mem.read(reinterpret_cast<char*>(&uc), sizeof uc) != sizeof uc)
-        return false;
-#if defined(__x86_64__)
-    *pc = static_cast<quint64>(uc.uc_mcontext.gregs[REG_RIP]);
-    *sp = static_cast<quint64>(uc.uc_mcontext.gregs[REG_RSP]);
-#else
-    *pc = uc.uc_mcontext.pc;
-    *sp = uc.uc_mcontext.sp;
+public:
+    explicit Unwinder(pid_t pid)
+    {
+        dwfl_ = dwfl_begin(&callbacks_);
+        if (!dwfl_)
+            return;
+        if (dwfl_linux_proc_report(dwfl_, pid) != 0 ||
+            dwfl_report_end(dwfl_, nullptr, nullptr) != 0 ||
+            dwfl_linux_proc_attach(dwfl_, pid, true) != 0) {
+            dwfl_end(dwfl_);
+            dwfl_ = nullptr;
+        }
+    }
+    ~Unwinder()
+    {
+        if (dwfl_)
+            dwfl_end(dwfl_);
+    }
+
+    // "    #0 0x... function+0x1a (file.cpp:28) in /usr/lib/libx.so" lines.
+    QString backtrace(pid_t tid)
+    {
+        if (!dwfl_)
+            return {};
+        lines_.clear();
+        frames_ = 0;
+        dwfl_getthread_frames(dwfl_, tid, &Unwinder::onFrame, this);
+        return lines_;
+    }
+
+private:
+    static int onFrame(Dwfl_Frame* frame, void* arg)
+    {
+        auto* self = static_cast<Unwinder*>(arg);
+        Dwarf_Addr pc = 0;
+        bool activation = false;
+        if (!dwfl_frame_pc(frame, &pc, &activation))
+            return DWARF_CB_ABORT;
+        // A return address points behind the call: look up the call itself.
+        const Dwarf_Addr lookup = activation ? pc : pc - 1;
+        Dwfl_Module* module = dwfl_addrmodule(self->dwfl_, lookup);
+        QString where;
+        if (module) {
+            GElf_Off offset = 0;
+            GElf_Sym symbol;
+            const char* name =
+                dwfl_module_addrinfo(module, lookup, &offset, &symbol, nullptr, nullptr, nullptr);
+            if (name) {
+                int status = -1;
+                char* demangled = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+                where = QString::fromLocal8Bit(status == 0 ? demangled : name) +
+                        QStringLiteral("+0x") + QString::number(offset, 16);
+                std::free(demangled);
+            } else {
+                where = QStringLiteral("??");
+            }
+            int line = 0;
+            Dwarf_Addr lineAddress = 0;
+            Dwfl_Line* source = dwfl_module_getsrc(module, lookup);
+            const char* file =
+                source ? dwfl_lineinfo(source, &lineAddress, &line, nullptr, nullptr, nullptr)
+                       : nullptr;
+            if (file)
+                where += QStringLiteral(" (%1:%2)")
+                             .arg(QFileInfo(QString::fromLocal8Bit(file)).fileName())
+                             .arg(line);
+            const char* path = nullptr;
+            dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, &path,
+                             nullptr);
+            if (path)
+                where += QStringLiteral(" in ") + QString::fromLocal8Bit(path);
+        }
+        self->lines_ += QStringLiteral("    #%1 %2 %3\n").arg(self->frames_).arg(hex(pc), where);
+        return ++self->frames_ < 64 ? DWARF_CB_OK : DWARF_CB_ABORT;
+    }
+
+    static const Dwfl_Callbacks callbacks_;
+    Dwfl* dwfl_ = nullptr;
+    QString lines_;
+    int frames_ = 0;
+};
+
+char* debuginfoPath = nullptr;
+const Dwfl_Callbacks Unwinder::callbacks_ = {dwfl_linux_proc_find_elf,
+                                             dwfl_standard_find_debuginfo, nullptr,
+                                             &debuginfoPath};
 #endif
-    return true;
-}
 
 #endif // FM_CORE_WRITER
 
@@ -606,39 +688,21 @@ bool write(const Crash& crash, const QString& corePath, const QString& reportPat
         stopThreads(static_cast<pid_t>(crash.pid), static_cast<pid_t>(crash.tid));
     if (!threads.isEmpty())
         written = writeCore(crash, threads, mappings, corePath);
-    report += QStringLiteral("\nthreads (%1):\n").arg(threads.size());
+    report += QStringLiteral("\nthreads (%1), the faulting one first:\n").arg(threads.size());
+#ifdef FM_HAVE_LIBDW
+    Unwinder unwinder(static_cast<pid_t>(crash.pid));
+#endif
     for (const Thread& thread : threads) {
-        report += QStringLiteral("  %1 \"%2\" pc %3 sp %4%5\n")
+        report += QStringLiteral("  thread %1 \"%2\" pc %3 sp %4\n")
                       .arg(thread.tid)
                       .arg(QString::fromLocal8Bit(threadName(crash.pid, thread.tid)))
                       .arg(describeAddress(mappings, programCounter(thread.regs)))
-                      .arg(hex(stackPointer(thread.regs)))
-                      .arg(thread.tid == crash.tid ? QStringLiteral(" (in the crash handler)")
-                                                   : QString());
+                      .arg(hex(stackPointer(thread.regs)));
+#ifdef FM_HAVE_LIBDW
+        report += unwinder.backtrace(thread.tid);
+#endif
     }
     resumeThreads(threads);
-
-    // Without a debugger at hand: the code addresses found on the faulting
-    // thread's stack, nearest to the fault first. Most are return addresses.
-    quint64 pc = 0, sp = 0;
-    if (faultContext(crash, crash.contextAddress, &pc, &sp)) {
-        report += QStringLiteral("\ncode addresses on the faulting thread's stack:\n");
-        QFile mem(QStringLiteral("/proc/%1/mem").arg(crash.pid));
-        QByteArray stack;
-        if (mem.open(QIODevice::ReadOnly | QIODevice::Unbuffered) &&
-            mem.seek(static_cast<qint64>(sp)))
-            stack = mem.read(32768);
-        int listed = 0;
-        for (int at = 0; at + 8 <= stack.size() && listed < 48; at += 8) {
-            quint64 word = 0;
-            std::memcpy(&word, stack.constData() + at, 8);
-            const Mapping* m = mappingAt(mappings, word);
-            if (!m || !m->executable() || m->path.isEmpty())
-                continue;
-            report += QStringLiteral("  %1\n").arg(describeAddress(mappings, word));
-            ++listed;
-        }
-    }
 #endif
     const QString coreName = QFileInfo(corePath).fileName();
     if (written)

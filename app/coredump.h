@@ -23,7 +23,6 @@ struct Crash
     quint64 faultAddress = 0;   // si_addr
     quint64 pc = 0;             // instruction address of the fault, 0 when unknown
     quint64 siginfoAddress = 0; // where the handler's siginfo_t lies in the crashed process
-    quint64 contextAddress = 0; // and its ucontext_t, the registers at the fault
 };
 
 // Whether this build can write core files.

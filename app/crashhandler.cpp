@@ -56,7 +56,6 @@ enum Field {
     FieldGoRead,       // the pipe on which the helper waits until it may trace
     FieldGoWrite,
     FieldSiginfo, // hex
-    FieldContext, // hex
     FieldCount
 };
 
@@ -100,7 +99,6 @@ int runCrashBox(int argc, char** argv)
     crash.faultAddress = number(FieldFaultAddress, 16);
     crash.pc = number(FieldPc, 16);
     crash.siginfoAddress = number(FieldSiginfo, 16);
-    crash.contextAddress = number(FieldContext, 16);
     const qint64 seconds = static_cast<qint64>(number(FieldTime));
     const QDateTime when = seconds > 0 ? QDateTime::fromSecsSinceEpoch(seconds)
                                        : QDateTime::currentDateTime();
@@ -277,8 +275,6 @@ void onFatalSignal(int sig, siginfo_t* info, void* context)
     entry.dec(go[1]);
     entry.put(' ');
     entry.hex(reinterpret_cast<unsigned long long>(info));
-    entry.put(' ');
-    entry.hex(reinterpret_cast<unsigned long long>(context));
 
     // posix_spawn starts the helper without fork()'s handlers and locks, on
     // a stack of its own; its argument and environment blocks are ready.

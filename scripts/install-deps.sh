@@ -5,7 +5,7 @@ set -e
 PACKAGES="
  build-essential cmake ninja-build pkg-config git
  qtbase5-dev qttools5-dev qttools5-dev-tools libqt5network5
- libpcap-dev liborcus-dev libixion-dev libboost-dev libxlsxwriter-dev
+ libpcap-dev libdw-dev liborcus-dev libixion-dev libboost-dev libxlsxwriter-dev
  libbenchmark-dev clang gdb
  iproute2 xvfb x11-apps x11-utils xdotool imagemagick fonts-noto-cjk
 "
