@@ -18,13 +18,13 @@
 #include <sys/procfs.h>
 #include <sys/ptrace.h>
 #include <sys/uio.h>
-#include <sys/wait.h>
 #include <sys/user.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #ifdef FM_HAVE_LIBDW
+#include <cstdlib>
 #include <cxxabi.h>
 #include <elfutils/libdwfl.h>
-#include <cstdlib>
 #endif
 #endif
 
@@ -359,8 +359,8 @@ bool allZero(const char* data, size_t size)
 // Copies [start, start + size) of the process into the core at `fileOffset`.
 // Pages that cannot be read or are all zero stay holes, which read as zero.
 // For anonymous memory the page map tells which pages exist at all.
-void copyMemory(int core, int mem, int pagemap, const Mapping& m, quint64 size,
-                quint64 fileOffset, quint64 pageSize)
+void copyMemory(int core, int mem, int pagemap, const Mapping& m, quint64 size, quint64 fileOffset,
+                quint64 pageSize)
 {
     constexpr quint64 kPagesPerChunk = 256;
     QByteArray buffer(static_cast<int>(kPagesPerChunk * pageSize), '\0');
@@ -381,8 +381,7 @@ void copyMemory(int core, int mem, int pagemap, const Mapping& m, quint64 size,
                 continue;
             }
             quint64 run = 1;
-            while (page + run < pages &&
-                   (!known || (entries[page + run] & (kPresent | kSwapped))))
+            while (page + run < pages && (!known || (entries[page + run] & (kPresent | kSwapped))))
                 ++run;
             const quint64 bytes = run * pageSize;
             const quint64 at = address + page * pageSize;
@@ -391,9 +390,9 @@ void copyMemory(int core, int mem, int pagemap, const Mapping& m, quint64 size,
                 for (quint64 p = 0; p < run; ++p) {
                     const char* pageData = data + p * pageSize;
                     if (!allZero(pageData, pageSize))
-                        (void)!::pwrite(core, pageData, pageSize,
-                                        static_cast<off_t>(fileOffset + done +
-                                                           (page + p) * pageSize));
+                        (void)!::pwrite(
+                            core, pageData, pageSize,
+                            static_cast<off_t>(fileOffset + done + (page + p) * pageSize));
                 }
             } else {
                 // Something in the run is unreadable: page by page.
@@ -402,9 +401,9 @@ void copyMemory(int core, int mem, int pagemap, const Mapping& m, quint64 size,
                     if (::pread(mem, data, pageSize, static_cast<off_t>(pageAt)) ==
                             static_cast<ssize_t>(pageSize) &&
                         !allZero(data, pageSize))
-                        (void)!::pwrite(core, data, pageSize,
-                                        static_cast<off_t>(fileOffset + done +
-                                                           (page + p) * pageSize));
+                        (void)!::pwrite(
+                            core, data, pageSize,
+                            static_cast<off_t>(fileOffset + done + (page + p) * pageSize));
                 }
             }
             page += run;
@@ -516,8 +515,8 @@ bool writeCore(const Crash& crash, const QVector<Thread>& threads, const QList<M
     note.p_filesz = static_cast<quint64>(notes.size());
     head += bytesOf(note);
 
-    quint64 cursor = (notesOffset + static_cast<quint64>(notes.size()) + pageSize - 1) /
-                     pageSize * pageSize;
+    quint64 cursor =
+        (notesOffset + static_cast<quint64>(notes.size()) + pageSize - 1) / pageSize * pageSize;
     QVector<quint64> sizes, offsets;
     for (const Mapping& m : loads) {
         Elf64_Phdr ph{};
@@ -527,8 +526,8 @@ bool writeCore(const Crash& crash, const QVector<Thread>& threads, const QList<M
         ph.p_filesz = dumpedSize(m, pageSize);
         ph.p_offset = cursor;
         ph.p_align = pageSize;
-        ph.p_flags = (m.readable() ? PF_R : 0) | (m.writable() ? PF_W : 0) |
-                     (m.executable() ? PF_X : 0);
+        ph.p_flags =
+            (m.readable() ? PF_R : 0) | (m.writable() ? PF_W : 0) | (m.executable() ? PF_X : 0);
         head += bytesOf(ph);
         sizes << ph.p_filesz;
         offsets << cursor;
@@ -630,8 +629,7 @@ private:
                              .arg(QFileInfo(QString::fromLocal8Bit(file)).fileName())
                              .arg(line);
             const char* path = nullptr;
-            dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, &path,
-                             nullptr);
+            dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, &path, nullptr);
             if (path)
                 where += QStringLiteral(" in ") + QString::fromLocal8Bit(path);
         }
@@ -646,9 +644,8 @@ private:
 };
 
 char* debuginfoPath = nullptr;
-const Dwfl_Callbacks Unwinder::callbacks_ = {dwfl_linux_proc_find_elf,
-                                             dwfl_standard_find_debuginfo, nullptr,
-                                             &debuginfoPath};
+const Dwfl_Callbacks Unwinder::callbacks_ = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo,
+                                             nullptr, &debuginfoPath};
 #endif
 
 #endif // FM_CORE_WRITER

@@ -45,7 +45,8 @@ namespace {
 
 // What the handler tells the helper, as the decimal or hexadecimal fields of
 // the helper's kBoxEnv entry, in this order.
-enum Field {
+enum Field
+{
     FieldPid,
     FieldTid,
     FieldSignal,
@@ -100,8 +101,8 @@ int runCrashBox(int argc, char** argv)
     crash.pc = number(FieldPc, 16);
     crash.siginfoAddress = number(FieldSiginfo, 16);
     const qint64 seconds = static_cast<qint64>(number(FieldTime));
-    const QDateTime when = seconds > 0 ? QDateTime::fromSecsSinceEpoch(seconds)
-                                       : QDateTime::currentDateTime();
+    const QDateTime when =
+        seconds > 0 ? QDateTime::fromSecsSinceEpoch(seconds) : QDateTime::currentDateTime();
     const QString name = when.toString(QStringLiteral("yyyyMMddhhmmss"));
 
 #ifdef FM_POSIX_CRASH
@@ -217,7 +218,7 @@ long currentThreadId()
 // while its handler runs, so unblock it before raising it again).
 [[noreturn]] void endWithSignal(int sig)
 {
-    struct sigaction action{};
+    struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     ::sigaction(sig, &action, nullptr);
@@ -342,8 +343,8 @@ void prepareThread()
     usable = (usable + page - 1) / page * page;
     // A guard page below: a handler that overflows faults instead of
     // overwriting whatever lies beneath.
-    void* base = ::mmap(nullptr, usable + page, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* base =
+        ::mmap(nullptr, usable + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED)
         return;
     ::mprotect(base, page, PROT_NONE);
@@ -406,7 +407,7 @@ void install()
     prepareThread();
     ready = helperPath != nullptr;
 
-    struct sigaction action{};
+    struct sigaction action = {};
     action.sa_sigaction = onFatalSignal;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     // Nothing else interrupts the handler.

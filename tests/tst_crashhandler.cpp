@@ -25,17 +25,19 @@ void TestCrashHandler::crash_data()
     QTest::addColumn<int>("signal");
     QTest::addColumn<QString>("faulting"); // a function on the faulting thread's stack
     QTest::addColumn<QString>("other");    // a function on another thread's stack
-    QTest::newRow("SEGV in a named function")
-        << "segv" << SIGSEGV << "segvInNamedFunction" << "holdLockInNamedFunction";
+    QTest::newRow("SEGV in a named function") << "segv" << SIGSEGV << "segvInNamedFunction"
+                                              << "holdLockInNamedFunction";
     QTest::newRow("abort") << "abort" << SIGABRT << "abortInNamedFunction"
                            << "holdLockInNamedFunction";
     // Inside the allocator, with its lock taken: fork() would hang here.
     QTest::newRow("double free") << "doublefree" << SIGABRT << "doubleFreeInNamedFunction"
                                  << "holdLockInNamedFunction";
     QTest::newRow("stack overflow in a worker thread")
-        << "overflow" << SIGSEGV << "overflowInNamedFunction" << "main";
+        << "overflow" << SIGSEGV << "overflowInNamedFunction"
+        << "main";
     QTest::newRow("fault while another thread holds a lock")
-        << "locked" << SIGSEGV << "segvWhileLockHeld" << "holdLockInNamedFunction";
+        << "locked" << SIGSEGV << "segvWhileLockHeld"
+        << "holdLockInNamedFunction";
 }
 
 void TestCrashHandler::crash()
@@ -66,8 +68,8 @@ void TestCrashHandler::crash()
 
     // yyyyMMddhhmmss.dmp and .txt of the same moment.
     const QStringList files =
-        QDir(work.path()).entryList({QStringLiteral("*.dmp"), QStringLiteral("*.txt")},
-                                    QDir::Files, QDir::Name);
+        QDir(work.path())
+            .entryList({QStringLiteral("*.dmp"), QStringLiteral("*.txt")}, QDir::Files, QDir::Name);
     QCOMPARE(files.size(), 3); // with box.txt
     const QString stamp = files[0].left(14);
     QCOMPARE(files[0], stamp + QStringLiteral(".dmp"));
@@ -79,15 +81,17 @@ void TestCrashHandler::crash()
     QFile core(work.file(files[0]));
     QVERIFY(core.open(QIODevice::ReadOnly));
     const QByteArray header = core.read(18);
-    QCOMPARE(header.left(4), QByteArray("\x7f" "ELF"));
+    QCOMPARE(header.left(4), QByteArray("\177ELF"));
     QCOMPARE(int(header[16]), 4); // ET_CORE
 
     QFile reportFile(work.file(files[1]));
     QVERIFY(reportFile.open(QIODevice::ReadOnly));
     const QString report = QString::fromUtf8(reportFile.readAll());
     QVERIFY2(report.contains(QStringLiteral("(%1), code ").arg(signal)), qPrintable(report));
-    const int threads =
-        QRegularExpression(QStringLiteral("threads \\((\\d+)\\)")).match(report).captured(1).toInt();
+    const int threads = QRegularExpression(QStringLiteral("threads \\((\\d+)\\)"))
+                            .match(report)
+                            .captured(1)
+                            .toInt();
     QVERIFY2(threads >= 2, qPrintable(report));
     // The faulting thread's backtrace, symbolic, comes first.
     const QString faultingThread = report.section(QStringLiteral("\n  thread "), 1, 1);
@@ -99,7 +103,8 @@ void TestCrashHandler::crash()
     const QStringList lines = QString::fromUtf8(box.readAll()).split(QLatin1Char('\n'));
     QCOMPARE(lines.value(0), QStringLiteral("Crash"));
     const QRegularExpressionMatch text =
-        QRegularExpression(QStringLiteral("^Code: 0x%1, address: (0x[0-9a-f]+)$").arg(signal, 0, 16))
+        QRegularExpression(
+            QStringLiteral("^Code: 0x%1, address: (0x[0-9a-f]+)$").arg(signal, 0, 16))
             .match(lines.value(1));
     QVERIFY2(text.hasMatch(), qPrintable(lines.value(1)));
     QCOMPARE(lines.value(2), QStringLiteral("OK"));
@@ -113,16 +118,17 @@ void TestCrashHandler::crash()
               {QStringLiteral("-batch"), QStringLiteral("-nx"), QStringLiteral("-ex"),
                QStringLiteral("echo @faulting\\n"), QStringLiteral("-ex"), QStringLiteral("bt 60"),
                QStringLiteral("-ex"), QStringLiteral("echo @all\\n"), QStringLiteral("-ex"),
-               QStringLiteral("thread apply all bt 60"), QStringLiteral(CRASH_CHILD_PATH), QStringLiteral("-c"),
-               files[0]});
+               QStringLiteral("thread apply all bt 60"), QStringLiteral(CRASH_CHILD_PATH),
+               QStringLiteral("-c"), files[0]});
     QVERIFY2(gdb.waitForStarted(), "gdb is missing");
     QVERIFY(gdb.waitForFinished(120000));
     const QString out = QString::fromLocal8Bit(gdb.readAllStandardOutput());
-    const QString faultingStack = out.section(QStringLiteral("@faulting\n"), 1).section(
-        QStringLiteral("@all\n"), 0, 0);
+    const QString faultingStack =
+        out.section(QStringLiteral("@faulting\n"), 1).section(QStringLiteral("@all\n"), 0, 0);
     const QString all = out.section(QStringLiteral("@all\n"), 1);
     const QString diagnosis = out + QString::fromLocal8Bit(gdb.readAllStandardError());
-    QVERIFY2(faultingStack.contains(QStringLiteral("<signal handler called>")), qPrintable(diagnosis));
+    QVERIFY2(faultingStack.contains(QStringLiteral("<signal handler called>")),
+             qPrintable(diagnosis));
     QVERIFY2(faultingStack.contains(faulting), qPrintable(diagnosis));
     QVERIFY2(all.contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(other))),
              qPrintable(diagnosis));
