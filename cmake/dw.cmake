@@ -3,5 +3,5 @@
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     pkg_check_modules(LIBDW REQUIRED IMPORTED_TARGET libdw)
     target_link_libraries(fieldmate_core PUBLIC PkgConfig::LIBDW)
-    target_compile_definitions(fieldmate_core PRIVATE FM_HAVE_LIBDW)
+    set_source_files_properties(app/coredump.cpp PROPERTIES COMPILE_DEFINITIONS FM_HAVE_LIBDW)
 endif()
