@@ -663,6 +663,11 @@ bool coreSupported()
 
 bool write(const Crash& crash, const QString& corePath, const QString& reportPath)
 {
+#ifdef FM_CORE_WRITER
+    // Stopped first, so that nobody changes the mappings any more.
+    const QVector<Thread> threads =
+        stopThreads(static_cast<pid_t>(crash.pid), static_cast<pid_t>(crash.tid));
+#endif
     const QList<Mapping> mappings = readMappings(crash.pid);
     const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(crash.pid));
 
@@ -681,8 +686,6 @@ bool write(const Crash& crash, const QString& corePath, const QString& reportPat
 
     bool written = false;
 #ifdef FM_CORE_WRITER
-    const QVector<Thread> threads =
-        stopThreads(static_cast<pid_t>(crash.pid), static_cast<pid_t>(crash.tid));
     if (!threads.isEmpty())
         written = writeCore(crash, threads, mappings, corePath);
     report += QStringLiteral("\nthreads (%1), the faulting one first:\n").arg(threads.size());
