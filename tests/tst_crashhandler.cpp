@@ -78,12 +78,6 @@ void TestCrashHandler::crash()
     QVERIFY2(when.isValid(), qPrintable(stamp));
     QVERIFY(qAbs(when.secsTo(QDateTime::currentDateTime())) < 300);
 
-    QFile core(work.file(files[0]));
-    QVERIFY(core.open(QIODevice::ReadOnly));
-    const QByteArray header = core.read(18);
-    QCOMPARE(header.left(4), QByteArray("\177ELF"));
-    QCOMPARE(int(header[16]), 4); // ET_CORE
-
     QFile reportFile(work.file(files[1]));
     QVERIFY(reportFile.open(QIODevice::ReadOnly));
     const QString report = QString::fromUtf8(reportFile.readAll());
