@@ -411,6 +411,25 @@ void copyMemory(int core, int mem, int pagemap, const Mapping& m, quint64 size, 
     }
 }
 
+// The signal's details as the handler got them, or what the handler told.
+siginfo_t signalInfo(const Crash& crash)
+{
+    siginfo_t si{};
+    si.si_signo = crash.signal;
+    si.si_code = crash.code;
+    si.si_addr = reinterpret_cast<void*>(crash.faultAddress);
+    if (crash.siginfoAddress) {
+        QFile mem(QStringLiteral("/proc/%1/mem").arg(crash.pid));
+        siginfo_t real{};
+        if (mem.open(QIODevice::ReadOnly | QIODevice::Unbuffered) &&
+            mem.seek(static_cast<qint64>(crash.siginfoAddress)) &&
+            mem.read(reinterpret_cast<char*>(&real), sizeof real) == sizeof real &&
+            real.si_signo == crash.signal)
+            si = real;
+    }
+    return si;
+}
+
 bool writeCore(const Crash& crash, const QVector<Thread>& threads, const QList<Mapping>& mappings,
                const QString& corePath)
 {
@@ -447,19 +466,7 @@ bool writeCore(const Crash& crash, const QVector<Thread>& threads, const QList<M
             std::strncpy(ps.pr_psargs, info.args.constData(), sizeof ps.pr_psargs - 1);
             appendNote(notes, NT_PRPSINFO, bytesOf(ps));
 
-            siginfo_t si{};
-            si.si_signo = crash.signal;
-            si.si_code = crash.code;
-            si.si_addr = reinterpret_cast<void*>(crash.faultAddress);
-            if (crash.siginfoAddress) { // the real one, as the handler got it
-                QFile mem(QStringLiteral("/proc/%1/mem").arg(pid));
-                siginfo_t real{};
-                if (mem.open(QIODevice::ReadOnly | QIODevice::Unbuffered) &&
-                    mem.seek(static_cast<qint64>(crash.siginfoAddress)) &&
-                    mem.read(reinterpret_cast<char*>(&real), sizeof real) == sizeof real &&
-                    real.si_signo == crash.signal)
-                    si = real;
-            }
+            const siginfo_t si = signalInfo(crash);
             appendNote(notes, NT_SIGINFO, bytesOf(si));
 
             const QByteArray auxv = readProcFile(QStringLiteral("/proc/%1/auxv").arg(pid));
@@ -677,7 +684,13 @@ bool write(const Crash& crash, const QString& corePath, const QString& reportPat
                   .arg(QLatin1String(signalName(crash.signal)))
                   .arg(crash.signal)
                   .arg(crash.code);
-    report += QStringLiteral("fault address: %1\n").arg(hex(crash.faultAddress));
+#ifdef FM_CORE_WRITER
+    const siginfo_t si = signalInfo(crash);
+    if (si.si_code <= 0) // kill(), raise() and the like: no fault, a sender
+        report += QStringLiteral("sent by process: %1\n").arg(si.si_pid);
+    else
+#endif
+        report += QStringLiteral("fault address: %1\n").arg(hex(crash.faultAddress));
     report += QStringLiteral("instruction address: %1\n").arg(describeAddress(mappings, crash.pc));
     report += QStringLiteral("process: %1 %2\n").arg(crash.pid).arg(exe);
     report += QStringLiteral("faulting thread: %1 \"%2\"\n")

@@ -96,7 +96,7 @@ int runCrashBox(int argc, char** argv)
     crash.pid = static_cast<qint64>(number(FieldPid));
     crash.tid = static_cast<qint64>(number(FieldTid));
     crash.signal = static_cast<int>(number(FieldSignal));
-    crash.code = static_cast<int>(static_cast<qint64>(number(FieldCode)));
+    crash.code = fields.size() == FieldCount ? fields[FieldCode].toInt() : 0; // may be negative
     crash.faultAddress = number(FieldFaultAddress, 16);
     crash.pc = number(FieldPc, 16);
     crash.siginfoAddress = number(FieldSiginfo, 16);
