@@ -138,7 +138,6 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
         workerCount > 0 ? workerCount : workerCountFor(QThread::idealThreadCount());
     for (int i = 0; i < count; ++i) {
         auto* thread = new QThread;
-        connect(thread, &QThread::started, &CrashHandler::prepareThread); // runs in the new thread
         auto* worker = new BatchProgrammingThread;
         connect(thread, &QThread::finished, worker, &QObject::deleteLater);
         connect(worker, &BatchProgrammingThread::finished, this,
@@ -150,6 +149,7 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
         connect(this, &BatchProgrammingDialog::taskStart, worker,
                 &BatchProgrammingThread::onTaskStart);
         worker->moveToThread(thread);
+        QMetaObject::invokeMethod(worker, &CrashHandler::prepareThread, Qt::QueuedConnection);
         thread->start(QThread::InheritPriority);
         threads << thread;
         workers << worker;
