@@ -1,4 +1,5 @@
 #include "comm/commlink.h"
+#include "app/crashhandler.h"
 
 #include "common/netif.h"
 
@@ -69,6 +70,7 @@ void CommLinkThread::onPacket(unsigned char* user, const struct pcap_pkthdr* hea
 
 void CommLinkThread::run()
 {
+    CrashHandler::prepareThread();
     QString address;
     {
         QMutexLocker lock(&mutex);

@@ -1,4 +1,5 @@
 #include "programming/batchprogrammingdialog.h"
+#include "app/crashhandler.h"
 
 #include "common/addresspatterns.h"
 #include "common/dialogs.h"
@@ -171,6 +172,7 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
         connect(this, &BatchProgrammingDialog::taskStop, worker,
                 &BatchProgrammingThread::onTaskStop);
         worker->moveToThread(thread);
+        QMetaObject::invokeMethod(worker, &CrashHandler::prepareThread, Qt::QueuedConnection);
         thread->start(QThread::InheritPriority);
         threads << thread;
         workers << worker;

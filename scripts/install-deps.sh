@@ -5,8 +5,8 @@ set -e
 PACKAGES="
  build-essential cmake ninja-build pkg-config git
  qtbase5-dev qttools5-dev qttools5-dev-tools libqt5network5
- libpcap-dev libquazip1-qt5-dev
- libbenchmark-dev clang
+ libpcap-dev libdw-dev libquazip1-qt5-dev
+ libbenchmark-dev clang gdb
  lintian dpkg-dev
  iproute2 xvfb x11-apps x11-utils xdotool imagemagick fonts-noto-cjk
 "
