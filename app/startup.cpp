@@ -2,6 +2,7 @@
 
 #include "app/appsettings.h"
 #include "app/crashhandler.h"
+#include "app/qtcatalogue.h"
 #include "mainwindow/mainwindow.h"
 
 #include <QApplication>
@@ -10,15 +11,23 @@
 
 int Startup::applyLanguage(QTranslator& translator)
 {
-    QSettings settings(AppSettings::filePath(), QSettings::IniFormat);
-    const QVariant value = settings.value(AppSettings::Key::language());
+    // A settings file that is not a regular file reads as an empty one, and
+    // the first-run value is not written into it.
+    const std::unique_ptr<QSettings> settings = AppSettings::open();
+    const QVariant value =
+        settings ? settings->value(AppSettings::Key::language()) : QVariant();
     if (!value.isValid()) {
-        settings.setValue(AppSettings::Key::language(), AppSettings::englishValue());
+        if (settings)
+            settings->setValue(AppSettings::Key::language(), AppSettings::englishValue());
         return English;
     }
     if (value.toString() == QLatin1String(AppSettings::chineseValue())) {
-        if (translator.load(AppSettings::catalogPath()))
+        // Qt's own texts (standard buttons, file and font dialogs) follow
+        // the program's catalogue; without it everything stays English.
+        if (translator.load(AppSettings::catalogPath())) {
             QCoreApplication::installTranslator(&translator);
+            QtCatalogue::install();
+        }
         return Chinese;
     }
     return English;

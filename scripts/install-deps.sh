@@ -4,7 +4,7 @@
 set -e
 PACKAGES="
  build-essential cmake ninja-build pkg-config git
- qtbase5-dev qttools5-dev qttools5-dev-tools libqt5network5
+ qtbase5-dev qttools5-dev qttools5-dev-tools libqt5network5 qttranslations5-l10n
  libpcap-dev liborcus-dev libixion-dev libboost-dev libxlsxwriter-dev
  libbenchmark-dev clang
  iproute2 xvfb x11-apps x11-utils xdotool imagemagick fonts-noto-cjk
