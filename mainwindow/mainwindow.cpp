@@ -72,7 +72,6 @@ void UI_MainWindow::setupUi(QMainWindow* window)
     splitter->addWidget(stackWidget);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 7);
-    splitter->setSizes({300, 700}); // start in the same 3 : 7 proportion
     verticalLayout->addWidget(splitter, 1);
     window->setCentralWidget(centralWidget);
 
@@ -134,6 +133,11 @@ MainWindow::MainWindow(QWidget* parent)
     clickTimer->setSingleShot(true);
     clickTimer->setInterval(kGestureWindowMs);
     restoreFontAndSize();
+    // The list starts as wide as its entries need (in the font just
+    // restored); the pages get the rest, which at 800 x 600 they need.
+    const int listWidth =
+        ui->listWidget->sizeHintForColumn(0) + 2 * ui->listWidget->frameWidth() + 32;
+    ui->splitter->setSizes({listWidth, qMax(width() - listWidth, listWidth)});
 
     languageGroup->setExclusive(true);
     languageGroup->addAction(ui->actionChinese);
