@@ -30,7 +30,6 @@ class TestConsole : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void form();
     void sendLines_data();
     void sendLines();
     void clearOnlyExactWord();
@@ -38,16 +37,6 @@ private Q_SLOTS:
     void replies();
     void roundTripThroughDevsim();
 };
-
-void TestConsole::form()
-{
-    PageRoot page;
-    QCOMPARE(page.objectName(), QStringLiteral("PageRoot"));
-    QCOMPARE(page.windowTitle(), QStringLiteral("Form"));
-    QCOMPARE(page.size(), QSize(607, 552));
-    QCOMPARE(page.form()->btnSendCmd->text(), QStringLiteral("Send"));
-    QVERIFY(page.form()->textBrowserCmd->isReadOnly());
-}
 
 void TestConsole::sendLines_data()
 {
