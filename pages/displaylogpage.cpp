@@ -19,6 +19,7 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <limits>
 
 void UI_DisplayLogPage::setupUi(QWidget* page)
 {
@@ -120,6 +121,7 @@ void DisplayLogPage::clearLog()
     // Text that arrived before the press goes with it.
     pending_.clear();
     pendingLines_ = 0;
+    skippedAhead_ = 0;
     flushTimer_->stop();
     ui->textBrowser->clear();
 }
@@ -188,27 +190,18 @@ QString DisplayLogPage::skippedText(quint64 lines)
 void DisplayLogPage::queueText(const QByteArray& text)
 {
     const int lines = viewLines(text);
-    pending_.append(PendingText{text, lines, 0});
+    pending_.append(PendingText{text, lines});
     pendingLines_ += lines;
     // The view keeps only the newest kMaxBlocks blocks: waiting text that
     // newer waiting text would push out of the view at once could never be
-    // seen. It is let go, oldest first, and one waiting mark in its place
-    // counts the lines; the mark takes a block of its own.
-    while (pendingLines_ > kMaxBlocks) {
-        const bool marked = pending_.first().skipped > 0;
-        const int oldest = marked ? 1 : 0;
-        if (oldest >= pending_.size())
-            break;
-        const PendingText gone = pending_.takeAt(oldest);
+    // seen. It is let go, oldest first, and one mark ahead of the waiting
+    // text counts the lines; the mark takes a block of its own.
+    while (pendingLines_ + (skippedAhead_ > 0 ? 1 : 0) > kMaxBlocks && pending_.size() > 1) {
+        const PendingText gone = pending_.takeFirst();
         pendingLines_ -= gone.lines;
         ++dropped_;
         droppedLines_ += static_cast<quint64>(gone.lines);
-        if (marked) {
-            pending_.first().skipped += static_cast<quint64>(gone.lines);
-        } else {
-            pending_.prepend(PendingText{QByteArray(), 1, static_cast<quint64>(gone.lines)});
-            pendingLines_ += 1;
-        }
+        skippedAhead_ += static_cast<quint64>(gone.lines);
     }
     if (!flushTimer_->isActive())
         flushTimer_->start();
@@ -254,7 +247,7 @@ void DisplayLogPage::applyOpenResult(const quint8* data, int size)
 void DisplayLogPage::flushLogText()
 {
     flushTimer_->stop();
-    appendPending(pendingLines_);
+    appendPending(std::numeric_limits<int>::max());
 }
 
 void DisplayLogPage::onFlushTimerTimeout()
@@ -268,7 +261,7 @@ void DisplayLogPage::onFlushTimerTimeout()
 
 void DisplayLogPage::appendPending(int maxLines)
 {
-    if (pending_.isEmpty())
+    if (pending_.isEmpty() && skippedAhead_ == 0)
         return;
     QElapsedTimer clock;
     clock.start();
@@ -282,22 +275,23 @@ void DisplayLogPage::appendPending(int maxLines)
         // its block limit once, at the end.
         QTextCursor step(view->document());
         step.beginEditBlock();
+        if (skippedAhead_ > 0) {
+            // The mark, set apart from the log's own text.
+            QTextCharFormat format;
+            format.setForeground(Qt::gray);
+            format.setFontItalic(true);
+            QTextCursor end(view->document());
+            end.movePosition(QTextCursor::End);
+            if (!view->document()->isEmpty())
+                end.insertBlock(QTextBlockFormat(), QTextCharFormat());
+            end.insertText(skippedText(skippedAhead_), format);
+            skippedAhead_ = 0;
+            ++lines;
+        }
         while (!pending_.isEmpty() && (paragraphs == 0 || lines < maxLines)) {
             const PendingText next = pending_.takeFirst();
-            if (next.skipped > 0) {
-                // The mark, set apart from the log's own text.
-                QTextCharFormat format;
-                format.setForeground(Qt::gray);
-                format.setFontItalic(true);
-                QTextCursor end(view->document());
-                end.movePosition(QTextCursor::End);
-                if (!view->document()->isEmpty())
-                    end.insertBlock(QTextBlockFormat(), QTextCharFormat());
-                end.insertText(skippedText(next.skipped), format);
-            } else {
-                view->append(QString::fromUtf8(next.text));
-                ++paragraphs;
-            }
+            view->append(QString::fromUtf8(next.text));
+            ++paragraphs;
             lines += next.lines;
             pendingLines_ -= next.lines;
         }

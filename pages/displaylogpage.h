@@ -95,8 +95,7 @@ private:
     struct PendingText
     {
         QByteArray text; // UTF-8
-        int lines;       // blocks in the view; 1 for a mark
-        quint64 skipped; // > 0: the mark for that many lines let go
+        int lines;       // blocks it makes in the view
     };
 
     void fillList(const quint8* data, int size);
@@ -115,6 +114,8 @@ private:
     // busy for much longer than the append budget.
     QList<PendingText> pending_;
     int pendingLines_ = 0;
+    // Lines let go ahead of the waiting text, shown as one mark before it.
+    quint64 skippedAhead_ = 0;
     QTimer* flushTimer_;
     int appendBudgetMs_ = 25;
     // Running estimate of the cost of appending one line, in nanoseconds.
