@@ -216,7 +216,8 @@ void MainWindow::restoreFontAndSize()
         // A damaged size would only make the toolkit complain; a huge one
         // would make it render glyphs of gigabytes.
         if (size > 0)
-            font.setPointSize(qBound(AppSettings::kMinFontPoints, size, AppSettings::kMaxFontPoints));
+            font.setPointSize(
+                qBound(AppSettings::kMinFontPoints, size, AppSettings::kMaxFontPoints));
         font.setFamily(settings.value(AppSettings::Key::fontFamily()).toString());
         font.setWeight(settings.value(AppSettings::Key::fontBold()).toBool() ? QFont::Bold
                                                                               : QFont::Normal);

@@ -106,8 +106,9 @@ private Q_SLOTS:
                                                 "192.168.200.100", "255.255.255.0",
                                                 "0A:1B:2C:3D:4E:5F"}));
         QCoreApplication::processEvents();
+        auto* view = static_cast<QAbstractItemView*>(t);
         for (int i = 0; i < 6; ++i)
-            QVERIFY(t->header()->sectionSize(i) >= static_cast<QAbstractItemView*>(t)->sizeHintForColumn(i));
+            QVERIFY(t->header()->sectionSize(i) >= view->sizeHintForColumn(i));
         t->clear();
         QCOMPARE(t->contextMenuPolicy(), Qt::CustomContextMenu);
         QCOMPARE(page.form()->comboBoxIntf->minimumWidth(), 100);
