@@ -152,22 +152,69 @@ void DisplayLogPage::handleRespond(int cmd, const quint8* data, int size)
     }
 }
 
-int DisplayLogPage::viewLines(const QByteArray& text)
+namespace {
+
+// The view's append takes text as rich text when its first line looks like
+// markup; only then can it hold fewer or more blocks than lines.
+bool looksRich(const QByteArray& text)
 {
-    // The view's append takes text as rich text when its first line looks
-    // like markup; only then can it hold fewer or more blocks than lines.
     const int firstBreak = text.indexOf('\n');
     const QByteArray firstLine = firstBreak < 0 ? text : text.left(firstBreak);
-    if (firstLine.contains('<') || firstLine.contains('&')) {
-        const QString decoded = QString::fromUtf8(text);
-        if (Qt::mightBeRichText(decoded)) {
-            QTextDocument scratch;
-            QTextCursor(&scratch).insertHtml(decoded);
-            return scratch.blockCount();
-        }
-    }
-    // Plain text: a block per line break, "\r\n" counting once, and per
-    // paragraph separator (U+2029).
+    return (firstLine.contains('<') || firstLine.contains('&')) &&
+           Qt::mightBeRichText(QString::fromUtf8(text));
+}
+
+int richBlocks(const QByteArray& text)
+{
+    QTextDocument scratch;
+    QTextCursor(&scratch).insertHtml(QString::fromUtf8(text));
+    return scratch.blockCount();
+}
+
+// Never fewer blocks than rich text makes: a block starts only at a tag, at
+// a line break kept as it is (<pre>), at a paragraph separator or at an
+// entity that stands for one.
+int richBlocksAtMost(const QByteArray& text)
+{
+    return 1 + text.count('<') + text.count('\n') + text.count('&') +
+           text.count("\xE2\x80\xA9");
+}
+
+} // namespace
+
+int DisplayLogPage::viewLines(const QByteArray& text)
+{
+    if (looksRich(text))
+        return richBlocks(text);
+    return plainLines(text);
+}
+
+int DisplayLogPage::viewLinesAtMost(const QByteArray& text)
+{
+    return looksRich(text) ? richBlocksAtMost(text) : plainLines(text);
+}
+
+int DisplayLogPage::countLines(const QByteArray& text)
+{
+    if (!looksRich(text))
+        return plainLines(text);
+    // Laying out rich text to count its blocks costs about as much as
+    // showing it. Within the append budget of one turn of the event loop it
+    // is counted exactly; beyond, a flood of it is counted by a bound that
+    // is never too low, so nothing is ever let go unmarked.
+    if (countSpentNs_ >= appendBudgetMs_ * 1000000LL)
+        return richBlocksAtMost(text);
+    QElapsedTimer clock;
+    clock.start();
+    const int blocks = richBlocks(text);
+    countSpentNs_ += clock.nsecsElapsed();
+    return blocks;
+}
+
+int DisplayLogPage::plainLines(const QByteArray& text)
+{
+    // A block per line break, "\r\n" counting once, and per paragraph
+    // separator (U+2029).
     int lines = 1;
     for (int i = 0; i < text.size(); ++i) {
         const char c = text.at(i);
@@ -189,7 +236,7 @@ QString DisplayLogPage::skippedText(quint64 lines)
 
 void DisplayLogPage::queueText(const QByteArray& text)
 {
-    const int lines = viewLines(text);
+    const int lines = countLines(text);
     pending_.append(PendingText{text, lines});
     pendingLines_ += lines;
     // The view keeps only the newest kMaxBlocks blocks: waiting text that
@@ -252,6 +299,7 @@ void DisplayLogPage::flushLogText()
 
 void DisplayLogPage::onFlushTimerTimeout()
 {
+    countSpentNs_ = 0;
     const double budgetNs = appendBudgetMs_ * 1e6;
     const int maxLines = qBound(50, static_cast<int>(budgetNs / nsPerLine_), kMaxBlocks);
     appendPending(maxLines);

@@ -61,8 +61,10 @@ public:
     bool isSaving() const { return saveFile_.isOpen(); }
 
     // The blocks the view makes of one payload's text (UTF-8, up to a zero
-    // byte): lines for plain text, paragraphs for rich text.
+    // byte): lines for plain text, paragraphs for rich text. The second is
+    // a bound that costs next to nothing and is never too low.
     static int viewLines(const QByteArray& text);
+    static int viewLinesAtMost(const QByteArray& text);
     // The line shown where text was let go.
     static QString skippedText(quint64 lines);
 
@@ -101,6 +103,8 @@ private:
     void fillList(const quint8* data, int size);
     void applyOpenResult(const quint8* data, int size);
     void queueText(const QByteArray& text);
+    int countLines(const QByteArray& text);
+    static int plainLines(const QByteArray& text);
     void appendPending(int maxLines);
     void writeToFile(const quint8* data, int size);
     void stopSaving();
@@ -116,6 +120,8 @@ private:
     int pendingLines_ = 0;
     // Lines let go ahead of the waiting text, shown as one mark before it.
     quint64 skippedAhead_ = 0;
+    // Time spent counting rich text since the event loop last came round.
+    qint64 countSpentNs_ = 0;
     QTimer* flushTimer_;
     int appendBudgetMs_ = 25;
     // Running estimate of the cost of appending one line, in nanoseconds.
