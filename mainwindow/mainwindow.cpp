@@ -160,8 +160,13 @@ MainWindow::MainWindow(QWidget* parent)
         new QRegularExpressionValidator(QRegularExpression(ipv4Pattern()), ui->leDevIP));
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     ui->leDevIP->setCompleter(completer);
-    // Enter in the address entry connects.
+    // Enter in the address entry connects; with the history popup open the
+    // popup takes the key, completes the entry and hands the key on.
     ui->leDevIP->installEventFilter(this);
+    connect(ui->leDevIP, &QLineEdit::returnPressed, this, [this] {
+        if (!connected && ui->btnConnect->isEnabled())
+            connectEvent();
+    });
 
     loadHistory();
 

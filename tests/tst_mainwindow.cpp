@@ -460,12 +460,27 @@ void TestMainWindow::connectFromHistoryPopup()
     QTRY_VERIFY(!w.isConnected());
     QCOMPARE(connectButton->text(), QStringLiteral("Connect"));
 
-    // With the history popup open, the press on Connect reaches the popup
-    // first (it has the mouse); the first one connects all the same.
+    // With the history popup open, Enter reaches the popup first; it
+    // connects all the same, once.
+    QAbstractItemView* popup = w.addressCompleter()->popup();
+    QSignalSpy attempts(w.commLink(), &CommTcp::connectedToDevice);
+    entry->clear();
+    entry->setFocus();
+    QTest::keyClicks(entry, QStringLiteral("127.0.0"));
+    QTRY_VERIFY(popup->isVisible());
+    popup->setCurrentIndex(popup->model()->index(0, 0));
+    QTest::keyClick(popup, Qt::Key_Return);
+    QTRY_VERIFY(w.isConnected());
+    QCOMPARE(entry->text(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(attempts.count(), 1);
+    connectButton->click();
+    QTRY_VERIFY(!w.isConnected());
+
+    // The same for the press on Connect: it reaches the popup first (the
+    // popup has the mouse); the first one connects.
     entry->clear();
     entry->setFocus();
     QTest::keyClicks(entry, QStringLiteral("127.0.0.1"));
-    QAbstractItemView* popup = w.addressCompleter()->popup();
     QTRY_VERIFY(popup->isVisible());
     const QPoint onButton = popup->mapFromGlobal(
         connectButton->mapToGlobal(connectButton->rect().center()));
