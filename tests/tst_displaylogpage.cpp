@@ -8,6 +8,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
+#include <QStyleFactory>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -119,9 +120,12 @@ void TestDisplayLogPage::listEdgeCases()
     const int width = LogFileList::comboWidth(comboPoints(rig.combo()), longest);
     QCOMPARE(rig.combo()->minimumWidth(), width);
     QCOMPARE(rig.combo()->maximumWidth(), width);
-    // The popup is as wide as the names, whatever the list's own width.
+    // The popup is as wide as the names, whatever the list's own width, also
+    // in a style whose popups are as wide as the list (as on Windows).
     if (names.isEmpty())
         return;
+    const std::unique_ptr<QStyle> windows(QStyleFactory::create(QStringLiteral("Windows")));
+    rig.combo()->setStyle(windows.get());
     rig.page.show();
     rig.combo()->showPopup();
     QTRY_VERIFY(rig.combo()->view()->isVisible());
@@ -129,6 +133,7 @@ void TestDisplayLogPage::listEdgeCases()
         QVERIFY(rig.combo()->view()->viewport()->width() >=
                 rig.combo()->fontMetrics().horizontalAdvance(name));
     rig.combo()->hidePopup();
+    rig.combo()->setStyle(nullptr);
 }
 
 void TestDisplayLogPage::emptyListKeepsEntries()
