@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <memory>
 
 // The program's own settings file and every key in it. There is no settings
 // object held open: each step opens the file, reads or writes, and closes it.
@@ -32,5 +33,19 @@ inline const char* englishValue() { return "English"; }
 
 // True when the settings file has the section (only presence is tested).
 bool hasGroup(QSettings& settings, const QString& group);
+
+// True when the path names nothing or a regular file (links followed). A
+// FIFO, a device or a folder under one of the program's own file names is
+// never opened, for reading or writing: it is treated as absent, and what
+// would have been written there is left out.
+bool isUsable(const QString& path);
+
+// The settings file, or nullptr when its name is not usable.
+std::unique_ptr<QSettings> open();
+
+// Limits applied to stored values when they are read. The stored values
+// themselves stay as they are until the operator changes them.
+constexpr int kMinFontPoints = 6;
+constexpr int kMaxFontPoints = 72;
 
 } // namespace AppSettings

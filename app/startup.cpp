@@ -2,6 +2,7 @@
 
 #include "app/appsettings.h"
 #include "app/crashhandler.h"
+#include "app/qtcatalogue.h"
 #include "mainwindow/mainwindow.h"
 
 #include <QApplication>
@@ -15,16 +16,23 @@ Q_LOGGING_CATEGORY(lcStartup, "fieldmate.startup", QtInfoMsg)
 
 int Startup::applyLanguage(QTranslator& translator)
 {
-    QSettings settings(AppSettings::filePath(), QSettings::IniFormat);
-    const QVariant value = settings.value(AppSettings::Key::language());
+    // A settings file that is not a regular file reads as an empty one, and
+    // the first-run value is not written into it.
+    const std::unique_ptr<QSettings> settings = AppSettings::open();
+    const QVariant value =
+        settings ? settings->value(AppSettings::Key::language()) : QVariant();
     if (!value.isValid()) {
-        settings.setValue(AppSettings::Key::language(), AppSettings::englishValue());
+        if (settings)
+            settings->setValue(AppSettings::Key::language(), AppSettings::englishValue());
         return English;
     }
     if (value.toString() == QLatin1String(AppSettings::chineseValue())) {
+        // Qt's own texts (standard buttons, file and font dialogs) follow
+        // the program's catalogue; without it everything stays English.
         const QString catalog = AppSettings::catalogToLoad();
         if (translator.load(catalog)) {
             QCoreApplication::installTranslator(&translator);
+            QtCatalogue::install();
             qCDebug(lcStartup, "catalogue loaded: %s", qPrintable(catalog));
         }
         return Chinese;

@@ -4,21 +4,30 @@
 // view and the longest stall of the GUI event loop, measured by a 10 ms
 // timer that records its own lateness.
 //
+// Each devsim run is made twice: without and with "Save to file...", which
+// writes every received line to a file whatever the view lets go; the saving
+// run also reports the lines per second saved and checks the file against
+// what was received.
+//
 // A last run feeds the page directly, without devsim and the link, to show
 // what the view alone can take.
 //
 // Run: bench_logstream [seconds] [lines-per-frame ...]  (default 10 s, 1 and 20)
 #include "bench/benchutil.h"
 #include "comm/commtcp.h"
+#include "common/dialogs.h"
 #include "pages/displaylogpage.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -35,10 +44,21 @@ struct Figures
     qint64 longestStallMs = 0;
     qint64 ticks = 0;
     double guiCpuSeconds = 0;
+    bool saving = false;
+    quint64 receivedLines = 0;
+    quint64 savedLines = 0;
+    bool savedMatches = false;
 };
 
-bool run(int seconds, int linesPerFrame, Figures& out)
+bool run(int seconds, int linesPerFrame, bool save, Figures& out)
 {
+    out.saving = save;
+    QTemporaryDir dir;
+    const QString savePath = dir.filePath(QStringLiteral("saved.log"));
+    // What the file must hold, when saving: a running digest and a line
+    // count (a copy of every byte would itself stall the thread as it grows).
+    QCryptographicHash received(QCryptographicHash::Md5);
+    quint64 receivedLines = 0;
     QProcess devsim;
     devsim.setProgram(QStringLiteral(DEVSIM_PATH));
     devsim.setArguments({"--port", "0", "--set", "quiet=1", "--set", "log-rate=0", "--set",
@@ -77,6 +97,16 @@ bool run(int seconds, int linesPerFrame, Figures& out)
             out.bytes += static_cast<quint64>(size);
         }
     });
+    QObject::connect(&link, &CommTcp::gotLogRespond, &page,
+                     [&](int cmd, const quint8* data, int size) {
+                         if (save && cmd == DisplayLogPage::kCmdText) {
+                             const char* bytes = reinterpret_cast<const char*>(data);
+                             received.addData(bytes, size);
+                             received.addData("\n", 1);
+                             receivedLines +=
+                                 static_cast<quint64>(std::count(bytes, bytes + size, '\n')) + 1;
+                         }
+                     });
     link.setPort(port);
     link.connectDevice(QStringLiteral("127.0.0.1"));
     bool ok = link.isConnected();
@@ -98,6 +128,12 @@ bool run(int seconds, int linesPerFrame, Figures& out)
 
         const quint64 shownBefore = page.appendedParagraphs();
         const quint64 droppedBefore = page.droppedParagraphs();
+        if (save) {
+            const auto previous = Dialogs::setFileInterceptor(
+                [&](const Dialogs::FileRequest&) { return savePath; });
+            page.form()->btnSave->click();
+            Dialogs::setFileInterceptor(previous);
+        }
         counting = true;
         page.form()->btnOpen->click();
         QElapsedTimer clock;
@@ -115,8 +151,21 @@ bool run(int seconds, int linesPerFrame, Figures& out)
         out.guiCpuSeconds = bench::threadCpuSeconds() - cpuBefore;
         out.shownParagraphs = page.appendedParagraphs() - shownBefore;
         out.droppedParagraphs = page.droppedParagraphs() - droppedBefore;
-        page.form()->btnOpen->click(); // close
+        page.form()->btnOpen->click(); // close, which also ends the file
         link.disconnectDevice();
+        if (save) {
+            QFile file(savePath);
+            QCryptographicHash saved(QCryptographicHash::Md5);
+            if (file.open(QIODevice::ReadOnly)) {
+                while (!file.atEnd()) {
+                    const QByteArray chunk = file.read(1 << 20);
+                    out.savedLines += static_cast<quint64>(chunk.count('\n'));
+                    saved.addData(chunk);
+                }
+            }
+            out.receivedLines = receivedLines;
+            out.savedMatches = saved.result() == received.result();
+        }
     }
     out.linesPerFrame = linesPerFrame;
     devsim.terminate();
@@ -190,6 +239,13 @@ void print(const char* label, const Figures& f)
                 static_cast<unsigned long long>(f.droppedParagraphs),
                 static_cast<long long>(f.longestStallMs), static_cast<long long>(f.ticks),
                 f.guiCpuSeconds, f.guiCpuSeconds > 0 ? shownLines / f.guiCpuSeconds : 0.0);
+    if (f.saving)
+        std::printf("  saving: %llu lines saved (%.0f lines/s), %llu lines received, "
+                    "file %s what was received\n",
+                    static_cast<unsigned long long>(f.savedLines),
+                    static_cast<double>(f.savedLines) / f.seconds,
+                    static_cast<unsigned long long>(f.receivedLines),
+                    f.savedMatches ? "equals" : "DIFFERS FROM");
     std::fflush(stdout);
 }
 
@@ -210,13 +266,15 @@ int main(int argc, char** argv)
 
     int failures = 0;
     for (int lines : perFrame) {
-        Figures f;
-        if (!run(seconds, lines, f)) {
-            std::printf("lines per frame %d: devsim or the link did not come up\n", lines);
-            ++failures;
-            continue;
+        for (bool save : {false, true}) {
+            Figures f;
+            if (!run(seconds, lines, save, f)) {
+                std::printf("lines per frame %d: devsim or the link did not come up\n", lines);
+                ++failures;
+                continue;
+            }
+            print(save ? "devsim over loopback, saving to a file" : "devsim over loopback", f);
         }
-        print("devsim over loopback", f);
     }
     Figures view;
     runViewOnly(seconds, view);

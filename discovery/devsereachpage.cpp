@@ -39,8 +39,10 @@ void UI_DevSereachPage::setupUi(QWidget* page)
     verticalLayout = new QVBoxLayout(page);
     treeWidget = new QTreeWidget(page);
     treeWidget->setColumnCount(6);
+    // Every column as wide as its contents, the last one too: a stretched
+    // last section only gets what the others leave, and cut the MAC short.
     treeWidget->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    treeWidget->header()->setStretchLastSection(true);
+    treeWidget->header()->setStretchLastSection(false);
     treeWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     verticalLayout->addWidget(treeWidget);
 

@@ -1,5 +1,7 @@
 #include "mainwindow/addresshistory.h"
 
+#include "app/appsettings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,8 +38,9 @@ QByteArray encode(const QStringList& entries)
 
 bool load(const QString& path, QStringList& entries)
 {
+    // Only a regular file is read: a FIFO would block start-up for good.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!AppSettings::isUsable(path) || !file.open(QIODevice::ReadOnly))
         return false;
     entries = decode(file.readAll());
     return true;
@@ -47,7 +50,7 @@ bool save(const QString& path, const QStringList& entries)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!AppSettings::isUsable(path) || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     const QByteArray bytes = encode(entries);
     return file.write(bytes) == bytes.size();

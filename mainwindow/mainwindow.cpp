@@ -1,6 +1,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include "app/appsettings.h"
+#include "app/qtcatalogue.h"
 #include "common/addresspatterns.h"
 #include "common/dialogs.h"
 #include "common/msgbox.h"
@@ -24,8 +25,10 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QRegularExpressionValidator>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -69,7 +72,6 @@ void UI_MainWindow::setupUi(QMainWindow* window)
     splitter->addWidget(stackWidget);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 7);
-    splitter->setSizes({300, 700}); // start in the same 3 : 7 proportion
     verticalLayout->addWidget(splitter, 1);
     window->setCentralWidget(centralWidget);
 
@@ -131,6 +133,11 @@ MainWindow::MainWindow(QWidget* parent)
     clickTimer->setSingleShot(true);
     clickTimer->setInterval(kGestureWindowMs);
     restoreFontAndSize();
+    // The list starts as wide as its entries need (in the font just
+    // restored); the pages get the rest, which at 800 x 600 they need.
+    const int listWidth =
+        ui->listWidget->sizeHintForColumn(0) + 2 * ui->listWidget->frameWidth() + 32;
+    ui->splitter->setSizes({listWidth, qMax(width() - listWidth, listWidth)});
 
     languageGroup->setExclusive(true);
     languageGroup->addAction(ui->actionChinese);
@@ -153,6 +160,13 @@ MainWindow::MainWindow(QWidget* parent)
         new QRegularExpressionValidator(QRegularExpression(ipv4Pattern()), ui->leDevIP));
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     ui->leDevIP->setCompleter(completer);
+    // Enter in the address entry connects; with the history popup open the
+    // popup takes the key, completes the entry and hands the key on.
+    ui->leDevIP->installEventFilter(this);
+    connect(ui->leDevIP, &QLineEdit::returnPressed, this, [this] {
+        if (!connected && ui->btnConnect->isEnabled())
+            connectEvent();
+    });
 
     loadHistory();
 
@@ -197,12 +211,18 @@ MainWindow::~MainWindow()
 
 void MainWindow::restoreFontAndSize()
 {
-    QSettings settings(AppSettings::filePath(), QSettings::IniFormat);
+    const std::unique_ptr<QSettings> stored = AppSettings::open();
+    if (!stored)
+        return;
+    QSettings& settings = *stored;
     if (AppSettings::hasGroup(settings, QLatin1String(AppSettings::Key::fontGroup()))) {
         QFont font;
         const int size = settings.value(AppSettings::Key::fontSize()).toInt();
-        if (size > 0) // a damaged size would only make the toolkit complain
-            font.setPointSize(size);
+        // A damaged size would only make the toolkit complain; a huge one
+        // would make it render glyphs of gigabytes.
+        if (size > 0)
+            font.setPointSize(
+                qBound(AppSettings::kMinFontPoints, size, AppSettings::kMaxFontPoints));
         font.setFamily(settings.value(AppSettings::Key::fontFamily()).toString());
         font.setWeight(settings.value(AppSettings::Key::fontBold()).toBool() ? QFont::Bold
                                                                               : QFont::Normal);
@@ -212,8 +232,15 @@ void MainWindow::restoreFontAndSize()
     if (AppSettings::hasGroup(settings, QLatin1String(AppSettings::Key::screenGroup()))) {
         const int width = settings.value(AppSettings::Key::screenWidth()).toInt();
         const int height = settings.value(AppSettings::Key::screenHeight()).toInt();
-        if (width > 0 && height > 0)
-            resize(width, height);
+        if (width > 0 && height > 0) {
+            // No larger than the screen can show: a window of 100000 x 100000
+            // pixels cannot even be painted.
+            QSize size(width, height);
+            if (const QScreen* screen = QGuiApplication::primaryScreen())
+                size = size.boundedTo(screen->availableGeometry().size());
+            resize(size);
+            keepStoredSize = size != QSize(width, height);
+        }
     }
 }
 
@@ -228,6 +255,10 @@ void MainWindow::setHistoryModel()
 {
     historyModel->setStringList(ipHistory);
     completer->setModel(historyModel);
+    // A press on Connect while the history popup is open is seen here
+    // before the completer swallows it (setting a model re-installs the
+    // completer's own filter in front).
+    completer->popup()->installEventFilter(this);
 }
 
 void MainWindow::setTranslator(QTranslator* t, int language)
@@ -301,7 +332,8 @@ void MainWindow::disconnectedFromDeivce()
 void MainWindow::clearHistory()
 {
     QFile file(AppSettings::historyPath());
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (AppSettings::isUsable(file.fileName()) &&
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.close();
     ipHistory.clear();
     setHistoryModel();
@@ -321,29 +353,34 @@ void MainWindow::setAPPFont()
     const QFont font = Dialogs::getFont(QApplication::font());
     QApplication::setFont(font);
     const QFont current = QApplication::font();
-    QSettings settings(AppSettings::filePath(), QSettings::IniFormat);
-    settings.setValue(AppSettings::Key::fontSize(), current.pointSize());
-    settings.setValue(AppSettings::Key::fontFamily(), current.family());
-    settings.setValue(AppSettings::Key::fontBold(), current.weight() > QFont::Medium);
-    settings.setValue(AppSettings::Key::fontItalic(), current.style() != QFont::StyleNormal);
+    const std::unique_ptr<QSettings> settings = AppSettings::open();
+    if (!settings)
+        return;
+    settings->setValue(AppSettings::Key::fontSize(), current.pointSize());
+    settings->setValue(AppSettings::Key::fontFamily(), current.family());
+    settings->setValue(AppSettings::Key::fontBold(), current.weight() > QFont::Medium);
+    settings->setValue(AppSettings::Key::fontItalic(), current.style() != QFont::StyleNormal);
 }
 
 void MainWindow::changeLanguage()
 {
     const bool chinese = sender() == ui->actionChinese;
-    {
-        QSettings settings(AppSettings::filePath(), QSettings::IniFormat);
-        settings.setValue(AppSettings::Key::language(),
-                          chinese ? QString::fromLatin1(AppSettings::chineseValue()) : QString());
-    }
+    if (const std::unique_ptr<QSettings> settings = AppSettings::open())
+        settings->setValue(AppSettings::Key::language(),
+                           chinese ? QString::fromLatin1(AppSettings::chineseValue()) : QString());
     if (chinese) {
         ui->actionChinese->setChecked(true);
-        if (translator && translator->load(AppSettings::catalogToLoad()))
+        // Qt's own texts (standard buttons, file and font dialogs) follow
+        // the program's catalogue.
+        if (translator && translator->load(AppSettings::catalogToLoad())) {
             QCoreApplication::installTranslator(translator);
+            QtCatalogue::install();
+        }
     } else {
         ui->actionEnglish->setChecked(true);
         if (translator)
             QCoreApplication::removeTranslator(translator);
+        QtCatalogue::remove();
     }
     refreshStatus();
     ui->retranslateUi(this);
@@ -351,10 +388,14 @@ void MainWindow::changeLanguage()
 
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
-    {
-        QSettings settings(AppSettings::filePath(), QSettings::IniFormat);
-        settings.setValue(AppSettings::Key::screenWidth(), event->size().width());
-        settings.setValue(AppSettings::Key::screenHeight(), event->size().height());
+    // A stored size cut down to the screen stays stored as it is until the
+    // window system (the operator) gives the window another size.
+    if (!keepStoredSize || event->spontaneous()) {
+        keepStoredSize = false;
+        if (const std::unique_ptr<QSettings> settings = AppSettings::open()) {
+            settings->setValue(AppSettings::Key::screenWidth(), event->size().width());
+            settings->setValue(AppSettings::Key::screenHeight(), event->size().height());
+        }
     }
     QMainWindow::resizeEvent(event);
 }
@@ -378,6 +419,25 @@ void MainWindow::showAbout()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == ui->leDevIP && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !connected &&
+            ui->btnConnect->isEnabled()) {
+            connectEvent();
+            return true;
+        }
+    }
+    if (watched == completer->popup() && event->type() == QEvent::MouseButtonPress) {
+        // The popup closes on a press outside it and swallows that press;
+        // one on Connect is passed on once the popup has gone.
+        QPushButton* button = ui->btnConnect;
+        const QPoint at =
+            button->mapFromGlobal(static_cast<QMouseEvent*>(event)->globalPos());
+        if (button->isVisible() && button->isEnabled() && button->rect().contains(at) &&
+            !completer->popup()->rect().contains(completer->popup()->mapFromGlobal(
+                static_cast<QMouseEvent*>(event)->globalPos())))
+            QMetaObject::invokeMethod(button, &QPushButton::click, Qt::QueuedConnection);
+    }
     if (watched == ui->labelStatus && event->type() == QEvent::MouseButtonPress && !rootPage) {
         if (clickCount == 0)
             clickTimer->start();

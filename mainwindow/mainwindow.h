@@ -129,4 +129,7 @@ private:
     PageRoot* rootPage = nullptr;
     QStringList ipHistory;
     CommTcp commTcp;
+    // The stored size had to be cut down to the screen: showing the window
+    // does not overwrite it.
+    bool keepStoredSize = false;
 };

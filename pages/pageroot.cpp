@@ -81,6 +81,24 @@ void PageRoot::handleRespond(int cmd, const quint8* data, int size)
 {
     if (cmd != kCmdReply)
         return;
-    const QByteArray reply(reinterpret_cast<const char*>(data), size > 0 ? size : 0);
-    appendEntry(tr("Recv: "), QString::fromUtf8(reply), Qt::darkGreen);
+    // The whole payload is shown: a zero byte does not end the text but
+    // appears as a mark of its own, in reversed colours.
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char*>(data), size > 0 ? size : 0);
+    QTextCharFormat format;
+    format.setForeground(QBrush(Qt::darkGreen, Qt::SolidPattern));
+    QTextCharFormat mark;
+    mark.setForeground(QBrush(Qt::white, Qt::SolidPattern));
+    mark.setBackground(QBrush(Qt::darkGreen, Qt::SolidPattern));
+    QTextCursor cursor = ui->textBrowserCmd->textCursor();
+    cursor.insertText(tr("Recv: "), format);
+    const QVector<QStringRef> pieces = text.splitRef(QChar(0));
+    for (int i = 0; i < pieces.size(); ++i) {
+        if (i > 0)
+            cursor.insertText(zeroByteMark(), mark);
+        if (!pieces.at(i).isEmpty())
+            cursor.insertText(pieces.at(i).toString(), format);
+    }
+    cursor.insertText(QStringLiteral("\r\n"), format);
+    ui->textBrowserCmd->moveCursor(QTextCursor::End);
 }

@@ -39,6 +39,8 @@ public:
     ~PageRoot() override;
 
     UI_PageRoot* form() const { return ui; }
+    // How a zero byte of a reply is shown.
+    static QString zeroByteMark() { return QStringLiteral("\\0"); }
 
 Q_SIGNALS:
     void sendCmd(int cmd, QByteArray data);

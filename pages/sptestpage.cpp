@@ -153,6 +153,7 @@ SPTestPage::SPTestPage(QWidget* parent) : QWidget(parent), ui(new UI_SPTestPage)
     ui->setupUi(this);
     connect(ui->btnConnect, &QPushButton::clicked, this, &SPTestPage::openPortEvent);
     connect(ui->btnSend, &QPushButton::clicked, this, &SPTestPage::sendData);
+    connect(ui->lineEditSend, &QLineEdit::returnPressed, this, &SPTestPage::sendData);
     connect(ui->btnClear, &QPushButton::clicked, this, &SPTestPage::clearRecord);
     for (QRadioButton* radio : {ui->radioHex, ui->radioASCII, ui->radioModbus})
         connect(radio, &QRadioButton::toggled, this, &SPTestPage::sendTypeChaned);

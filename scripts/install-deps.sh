@@ -4,7 +4,7 @@
 set -e
 PACKAGES="
  build-essential cmake ninja-build pkg-config git
- qtbase5-dev qttools5-dev qttools5-dev-tools libqt5network5
+ qtbase5-dev qttools5-dev qttools5-dev-tools libqt5network5 qttranslations5-l10n
  libpcap-dev libdw-dev libquazip1-qt5-dev
  libbenchmark-dev clang gdb
  lintian dpkg-dev

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QtTest>
 
@@ -29,7 +30,6 @@ class TestConsole : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void form();
     void sendLines_data();
     void sendLines();
     void clearOnlyExactWord();
@@ -37,16 +37,6 @@ private Q_SLOTS:
     void replies();
     void roundTripThroughDevsim();
 };
-
-void TestConsole::form()
-{
-    PageRoot page;
-    QCOMPARE(page.objectName(), QStringLiteral("PageRoot"));
-    QCOMPARE(page.windowTitle(), QStringLiteral("Form"));
-    QCOMPARE(page.size(), QSize(607, 552));
-    QCOMPARE(page.form()->btnSendCmd->text(), QStringLiteral("Send"));
-    QVERIFY(page.form()->textBrowserCmd->isReadOnly());
-}
 
 void TestConsole::sendLines_data()
 {
@@ -102,16 +92,25 @@ void TestConsole::replies()
     reply(page, 0x0013, "ok \xe4\xb8\xad");            // UTF-8
     reply(page, 0x0013, QByteArray());                  // empty
     reply(page, 0x0013, QByteArray("bad \xff\xfe end")); // invalid UTF-8
+    reply(page, 0x0013, QByteArray("abc\0def\0", 8));     // zero bytes
     reply(page, 0x0012, "not a reply");
     reply(page, 0x0001, "not for this page");
     const QStringList lines = transcript(page).split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.size(), 5);
     QCOMPARE(lines[0], QString::fromUtf8("Recv: ok 中"));
     QCOMPARE(lines[1], QStringLiteral("Recv: "));
     QVERIFY(lines[2].startsWith(QStringLiteral("Recv: bad ")));
     QVERIFY(lines[2].contains(QChar(QChar::ReplacementCharacter)));
     QVERIFY(lines[2].endsWith(QStringLiteral(" end")));
-    QCOMPARE(lines[3], QString());
+    QCOMPARE(lines[3], QStringLiteral("Recv: abc\\0def\\0"));
+    QCOMPARE(lines[4], QString());
+    // A zero byte's mark stands out from the text around it.
+    QTextCursor mark(page.form()->textBrowserCmd->document()->findBlockByNumber(3));
+    mark.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor,
+                      QStringLiteral("Recv: abc\\").size());
+    QCOMPARE(mark.charFormat().background().color(), QColor(Qt::darkGreen));
+    mark.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor, 2);
+    QCOMPARE(mark.charFormat().background().style(), Qt::NoBrush);
 
     // Sent entries are dark blue, replies dark green.
     QTextCursor c(page.form()->textBrowserCmd->document());

@@ -99,8 +99,17 @@ private Q_SLOTS:
         for (int i = 0; i < 6; ++i)
             labels << t->headerItem()->text(i);
         QCOMPARE(labels, (QStringList{"Host", "Product", "Interface", "IP", "Netmask", "MAC"}));
-        QVERIFY(t->header()->stretchLastSection());
-        QCOMPARE(t->header()->sectionResizeMode(0), QHeaderView::ResizeToContents);
+        // However narrow the tree, every column is as wide as its contents.
+        page.resize(300, 200);
+        page.show();
+        t->addTopLevelItem(new QTreeWidgetItem({"192.168.200.100", "RTU-7 Remote Terminal", "eth0",
+                                                "192.168.200.100", "255.255.255.0",
+                                                "0A:1B:2C:3D:4E:5F"}));
+        QCoreApplication::processEvents();
+        auto* view = static_cast<QAbstractItemView*>(t);
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(t->header()->sectionSize(i) >= view->sizeHintForColumn(i));
+        t->clear();
         QCOMPARE(t->contextMenuPolicy(), Qt::CustomContextMenu);
         QCOMPARE(page.form()->comboBoxIntf->minimumWidth(), 100);
 

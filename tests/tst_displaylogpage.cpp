@@ -1,12 +1,14 @@
 // The device log page against devsim over loopback: the list of log files,
-// opening and closing, the streamed text, Clear, the block limit and the
-// retranslation of the form.
+// opening and closing, the streamed text, Clear, the block limit with its
+// marks for skipped lines, saving to a file and the retranslation of the form.
 #include "pages/displaylogpage.h"
 #include "pages/logfilelist.h"
 #include "pagetestutil.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
+#include <QStyleFactory>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -71,12 +73,13 @@ private Q_SLOTS:
     void openFailures();
     void responseAfterClose_data();
     void responseAfterClose();
-    void textAfterClear();
-    void blockLimit_data();
-    void blockLimit();
-    void blockLimitInOneBurst();
+    void savedWholeWhileViewSkips_data();
+    void savedWholeWhileViewSkips();
+    void saveFailures();
+    void burstShowsSkippedLines();
     void burstAppendedInSteps();
-    void textKinds();
+    void viewLines_data();
+    void viewLines();
     void retranslation();
 };
 
@@ -117,6 +120,20 @@ void TestDisplayLogPage::listEdgeCases()
     const int width = LogFileList::comboWidth(comboPoints(rig.combo()), longest);
     QCOMPARE(rig.combo()->minimumWidth(), width);
     QCOMPARE(rig.combo()->maximumWidth(), width);
+    // The popup is as wide as the names, whatever the list's own width, also
+    // in a style whose popups are as wide as the list (as on Windows).
+    if (names.isEmpty())
+        return;
+    const std::unique_ptr<QStyle> windows(QStyleFactory::create(QStringLiteral("Windows")));
+    rig.combo()->setStyle(windows.get());
+    rig.page.show();
+    rig.combo()->showPopup();
+    QTRY_VERIFY(rig.combo()->view()->isVisible());
+    for (const QString& name : names)
+        QVERIFY(rig.combo()->view()->viewport()->width() >=
+                rig.combo()->fontMetrics().horizontalAdvance(name));
+    rig.combo()->hidePopup();
+    rig.combo()->setStyle(nullptr);
 }
 
 void TestDisplayLogPage::emptyListKeepsEntries()
@@ -156,6 +173,16 @@ void TestDisplayLogPage::openStreamsAndCloseStops()
     QCOMPARE(rig.openButton()->text(), QStringLiteral("Close"));
     QVERIFY(waitFor([&] { return rig.doc()->blockCount() >= 5; }));
     QVERIFY(rig.text().contains(QStringLiteral("kernel.log[")));
+
+    // "Clear" empties the view but leaves the log open: later text comes.
+    const quint64 before = lineNumber(rig.doc()->lastBlock().text());
+    const int sentBefore = rig.sent.size();
+    rig.page.form()->btnClear->click();
+    QVERIFY(rig.text().isEmpty());
+    QCOMPARE(rig.sent.size(), sentBefore);
+    QVERIFY(rig.page.isLogOpen());
+    QVERIFY(waitFor([&] { return !rig.text().isEmpty(); }));
+    QVERIFY(lineNumber(rig.doc()->firstBlock().text()) > before);
 
     // The flag outlives a refresh of the list.
     QVERIFY(rig.refresh(3));
@@ -221,50 +248,76 @@ void TestDisplayLogPage::responseAfterClose()
     }
 }
 
-void TestDisplayLogPage::textAfterClear()
-{
-    Rig rig;
-    QVERIFY(rig.start({"log-rate=100"}));
-    QVERIFY(rig.refresh(3));
-    rig.openButton()->click();
-    QVERIFY(waitFor([&] { return rig.doc()->blockCount() >= 3; }));
-    const quint64 before = lineNumber(rig.doc()->lastBlock().text());
-    QVERIFY(before > 0);
-    QSignalSpy sent(&rig.page, &DisplayLogPage::sendCmd);
-    rig.page.form()->btnClear->click();
-    QVERIFY(rig.text().isEmpty());
-    QCOMPARE(sent.count(), 0);
-    QVERIFY(rig.page.isLogOpen());
-    QVERIFY(waitFor([&] { return !rig.text().isEmpty(); }));
-    QVERIFY(lineNumber(rig.doc()->firstBlock().text()) > before);
-}
-
-void TestDisplayLogPage::blockLimit_data()
+void TestDisplayLogPage::savedWholeWhileViewSkips_data()
 {
     QTest::addColumn<int>("linesPerFrame");
     QTest::addColumn<int>("lines");
-    QTest::newRow("one line per frame") << 1 << 5100;
-    QTest::newRow("seven lines per frame") << 7 << 5600;
+    QTest::newRow("one line per frame") << 1 << 20000;
+    QTest::newRow("seven lines per frame") << 7 << 14000;
 }
 
-void TestDisplayLogPage::blockLimit()
+void TestDisplayLogPage::savedWholeWhileViewSkips()
 {
     QFETCH(int, linesPerFrame);
     QFETCH(int, lines);
+    TempWorkDir work;
     Rig rig;
     QVERIFY(rig.start({"log-rate=0", QStringLiteral("log-lines=%1").arg(lines),
                        QStringLiteral("log-lines-per-frame=%1").arg(linesPerFrame)}));
     QVERIFY(rig.refresh(3));
+    FileAnswer answer(work.file(QStringLiteral("saved.log")));
+    rig.page.form()->btnSave->click();
+    QCOMPARE(answer.request(0), QStringLiteral("Save|Save log to file|Log files (*.log *.txt);;"
+                                               "All files (*)|system.log"));
+    QVERIFY(rig.page.isSaving());
+    QCOMPARE(rig.page.form()->btnSave->text(), QStringLiteral("Stop saving"));
     rig.openButton()->click();
     QVERIFY(waitFor(
         [&] { return lineNumber(rig.doc()->lastBlock().text()) == quint64(lines); }, 20000));
+    // Every line is either shown or counted by a mark.
+    QCOMPARE(rig.page.appendedParagraphs() * quint64(linesPerFrame) + rig.page.droppedLines(),
+             quint64(lines));
     QCOMPARE(rig.doc()->blockCount(), 5000);
-    QCOMPARE(lineNumber(rig.doc()->firstBlock().text()), quint64(lines - 5000 + 1));
-    QCOMPARE(rig.page.appendedParagraphs() + rig.page.droppedParagraphs(),
-             quint64(lines / linesPerFrame));
+    rig.openButton()->click(); // closing the log ends the file
+    QVERIFY(!rig.page.isSaving());
+    QCOMPARE(rig.page.form()->btnSave->text(), QStringLiteral("Save to file..."));
+
+    // The file holds every line, in order, whatever the view let go.
+    QFile file(work.file(QStringLiteral("saved.log")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> saved = file.readAll().split('\n');
+    QCOMPARE(saved.size(), lines + 1);
+    QVERIFY(saved.last().isEmpty());
+    for (int i = 0; i < lines; ++i)
+        QCOMPARE(lineNumber(QString::fromUtf8(saved.at(i))), quint64(i + 1));
 }
 
-void TestDisplayLogPage::blockLimitInOneBurst()
+void TestDisplayLogPage::saveFailures()
+{
+    TempWorkDir work;
+    DisplayLogPage page;
+    {
+        FileAnswer cancel;
+        page.form()->btnSave->click();
+        QVERIFY(!page.isSaving());
+    }
+    FileAnswer folder(work.path()); // a folder cannot be written as a file
+    page.form()->btnSave->click();
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Save log file failed!"));
+    QVERIFY(!page.isSaving());
+    // Zero bytes and all are saved; pressing the button again stops.
+    folder.path = work.file(QStringLiteral("z.log"));
+    page.form()->btnSave->click();
+    QVERIFY(page.isSaving());
+    appendText(page, QByteArray("a\0b", 3));
+    page.form()->btnSave->click();
+    QVERIFY(!page.isSaving());
+    QFile file(folder.path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("a\0b\n", 4));
+}
+
+void TestDisplayLogPage::burstShowsSkippedLines()
 {
     DisplayLogPage page;
     QTextDocument* doc = page.form()->textBrowser->document();
@@ -277,12 +330,36 @@ void TestDisplayLogPage::blockLimitInOneBurst()
     QVERIFY(waitFor([&] { return doc->lastBlock().text() == QLatin1String("line 5001"); }));
     QCOMPARE(doc->blockCount(), 5000);
     QCOMPARE(doc->firstBlock().text(), QStringLiteral("line 2"));
-    // A burst larger than the view shows exactly the newest 5000.
+    QCOMPARE(page.droppedLines(), quint64(0));
+    // A burst larger than the view: what could not be shown is one line
+    // that says how many lines went, where they went.
     for (int i = 1; i <= 12000; ++i)
         appendText(page, QByteArray("burst ") + QByteArray::number(i));
     QVERIFY(waitFor([&] { return doc->lastBlock().text() == QLatin1String("burst 12000"); }));
     QCOMPARE(doc->blockCount(), 5000);
-    QCOMPARE(doc->firstBlock().text(), QStringLiteral("burst 7001"));
+    QCOMPARE(doc->firstBlock().text(), QStringLiteral("[lines skipped: 7001]"));
+    QCOMPARE(doc->findBlockByNumber(1).text(), QStringLiteral("burst 7002"));
+    QCOMPARE(page.droppedLines(), quint64(7001));
+    // Rich text with many line breaks is one paragraph: nothing is skipped.
+    QByteArray rich("<b>rich</b>");
+    rich.append(QByteArray(3000, '\n'));
+    for (int i = 1; i <= 4000; ++i)
+        appendText(page, "after");
+    appendText(page, rich);
+    QVERIFY(waitFor([&] { return doc->lastBlock().text().startsWith(QLatin1String("rich")); }));
+    QCOMPARE(page.droppedLines(), quint64(7001));
+    // Rich text that cannot be counted in time is counted by a bound: more
+    // may go, but never unmarked.
+    page.setAppendBudget(0);
+    page.clearLog();
+    const quint64 goneBefore = page.droppedParagraphs();
+    for (int i = 1; i <= 3000; ++i)
+        appendText(page, "<b>r" + QByteArray::number(i) + "</b>");
+    page.flushLogText();
+    const quint64 gone = page.droppedParagraphs() - goneBefore;
+    QVERIFY(gone > 0);
+    QVERIFY(doc->firstBlock().text().startsWith(QLatin1String("[lines skipped: ")));
+    QCOMPARE(doc->findBlockByNumber(1).text(), QStringLiteral("r%1").arg(gone + 1));
 }
 
 void TestDisplayLogPage::burstAppendedInSteps()
@@ -313,23 +390,47 @@ void TestDisplayLogPage::burstAppendedInSteps()
     QCOMPARE(page.appendedParagraphs(), quint64(3000));
 }
 
-void TestDisplayLogPage::textKinds()
+void TestDisplayLogPage::viewLines_data()
 {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QByteArray("plain a < b") << "plain a < b";
+    QTest::newRow("rich") << QByteArray("<b>bold</b> text") << "bold text";
+    QTest::newRow("up to a zero byte") << QByteArray("ab\0cd", 5) << "ab";
+    QTest::newRow("empty") << QByteArray() << "";
+    QTest::newRow("two lines") << QByteArray("two\nlines") << "two\nlines";
+    QTest::newRow("CR LF, lone CR, paragraph separator")
+        << QByteArray("a\r\nb\rc\xe2\x80\xa9" "d\n") << "a\nb\nc\nd\n";
+    QTest::newRow("rich text with line breaks")
+        << QByteArray("<i>x</i>\n\n\n\ny") << "x y";
+    QTest::newRow("rich paragraphs") << QByteArray("<p>a</p><p>b</p>\n<p>c</p>") << "a\nb\nc";
+    QTest::newRow("rich table")
+        << QByteArray("<table><tr><td>1</td><td>2</td></tr><tr><td>3</td></tr></table>")
+        << "\n1\n2\n3\n\n";
+    QTest::newRow("entity on the first line") << QByteArray("a &lt; b\nc") << "a < b c";
+    QTest::newRow("rich, kept line breaks") << QByteArray("<pre>a\nb\n\nc</pre>") << "a\nb\n\nc";
+    QTest::newRow("rich, list and rule")
+        << QByteArray("<ul><li>a</li><li>b</li></ul><hr>&#8233;x") << "a\nb\n\n\nx";
+}
+
+void TestDisplayLogPage::viewLines()
+{
+    // The page counts the blocks the view really makes of a payload.
+    QFETCH(QByteArray, text);
+    QFETCH(QString, shown);
     DisplayLogPage page;
     QTextDocument* doc = page.form()->textBrowser->document();
-    appendText(page, QByteArray("plain a < b"));
-    appendText(page, QByteArray("<b>bold</b> text"));
-    appendText(page, QByteArray("ab\0cd", 5));
-    appendText(page, QByteArray("two\nlines"));
-    appendText(page, QByteArray());
-    QVERIFY(waitFor([&] { return page.appendedParagraphs() == 5; }));
-    QCOMPARE(doc->toPlainText(),
-             QStringLiteral("plain a < b\nbold text\nab\ntwo\nlines\n"));
+    appendText(page, text);
+    page.flushLogText();
+    QCOMPARE(doc->toPlainText(), shown);
+    const QByteArray shownBytes = text.left(qstrnlen(text.constData(), text.size()));
+    QCOMPARE(DisplayLogPage::viewLines(shownBytes), doc->blockCount());
+    QVERIFY(DisplayLogPage::viewLinesAtMost(shownBytes) >= doc->blockCount());
     // Other codes are not the page's.
     respond(page, 0x000B, "x");
     respond(page, 0x0013, "x");
     QCoreApplication::processEvents();
-    QCOMPARE(page.appendedParagraphs(), quint64(5));
+    QCOMPARE(page.appendedParagraphs(), quint64(1));
     QVERIFY(!page.isLogOpen());
 }
 
@@ -346,6 +447,7 @@ void TestDisplayLogPage::retranslation()
     QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("<Open>"));
     QCOMPARE(page.form()->Refresh->text(), QStringLiteral("<Refresh log file>"));
     QCOMPARE(page.form()->btnClear->text(), QStringLiteral("<Clear>"));
+    QCOMPARE(page.form()->btnSave->text(), QStringLiteral("<Save to file...>"));
     QVERIFY(page.isLogOpen()); // the flag survives a language change
     QCoreApplication::removeTranslator(&translator);
     QCoreApplication::processEvents();

@@ -1,29 +1,39 @@
 // The main window offscreen: settings and history files, connection control,
-// the console gesture, language switching, the menus.
+// the console gesture, language switching (with real modal runs of every
+// kind of box and dialog), the menus.
 #include "app/appsettings.h"
+#include "app/qtcatalogue.h"
 #include "app/startup.h"
 #include "common/dialogs.h"
 #include "mainwindow/addresshistory.h"
 #include "mainwindow/mainwindow.h"
+#include "pages/displaylogpage.h"
 #include "pages/pageroot.h"
 #include "programming/programmingpage.h"
-#include <QProgressBar>
 #include "testutil.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCompleter>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTranslator>
 #include <QtTest>
+#include <QtTest/qtestspontaneevent.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -68,6 +78,81 @@ void connectWindow(MainWindow& w, quint16 port)
     w.form()->btnConnect->click();
 }
 
+// What a person reads in a window: its title and the texts of its visible
+// labels, buttons, group boxes and list headers.
+QStringList readableTexts(QWidget* window)
+{
+    QStringList texts{window->windowTitle()};
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window))
+            continue;
+        if (auto* label = qobject_cast<QLabel*>(w))
+            texts << label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(w))
+            texts << button->text();
+        else if (auto* group = qobject_cast<QGroupBox*>(w))
+            texts << group->title();
+        else if (auto* header = qobject_cast<QHeaderView*>(w); header && header->model())
+            for (int i = 0; i < header->count(); ++i)
+                texts << header->model()->headerData(i, header->orientation()).toString();
+    }
+    return texts;
+}
+
+// Words of two or more Latin letters outside markup and mnemonics, except
+// the allowed ones.
+QStringList englishWords(const QStringList& texts, const QStringList& allowed)
+{
+    static const QRegularExpression markup(QStringLiteral("<[^>]*>"));
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{2,}"));
+    QStringList found;
+    for (QString text : texts) {
+        text.remove(markup).remove(QLatin1Char('&'));
+        for (auto it = word.globalMatch(text); it.hasNext();) {
+            const QString w = it.next().captured();
+            if (!allowed.contains(w))
+                found << w;
+        }
+    }
+    return found;
+}
+
+// Runs `open`, which runs modal windows for real. A timer (not the box
+// interceptor) reads each modal window once it is up and closes it: a box
+// with its "Yes" or default button, a file dialog by choosing `fileName`,
+// any other dialog with Cancel. Returns the texts of every window seen.
+QStringList readModalRuns(const std::function<void()>& open, const QString& fileName,
+                          int* windows)
+{
+    QStringList texts;
+    QList<QPointer<QWidget>> seen;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || seen.contains(modal))
+            return;
+        seen << modal;
+        texts << readableTexts(modal);
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            QAbstractButton* button = box->button(QMessageBox::Yes);
+            if (!button)
+                button = box->defaultButton() ? box->defaultButton() : box->buttons().value(0);
+            QVERIFY(button);
+            button->click();
+        } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(fileName);
+            QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+        }
+    });
+    poll.start();
+    open();
+    *windows = seen.size();
+    return texts;
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -86,26 +171,28 @@ private Q_SLOTS:
         delete boxes;
         delete work;
         QCoreApplication::removeTranslator(&translator);
+        QtCatalogue::remove();
     }
     void initTestCase() { defaultFont = QApplication::font(); }
 
     void firstRun();
     void languageAtStart_data();
     void languageAtStart();
-    void damagedSettingsGiveDefaults();
-    void fontAndSizeRestored();
+    void storedFontAndSize_data();
+    void storedFontAndSize();
+    void nonRegularFilesAreAbsent();
     void historyFile_data();
     void historyFile();
     void historyCompletion();
     void addressChecks_data();
     void addressChecks();
-    void connectSavesHistoryOnce();
+    void connectFromHistoryPopup();
     void connectionFailure();
-    void disconnectionByDevice();
     void clearHistory();
     void consoleGesture();
     void gestureNeedsFivePressesInTime();
     void languageSwitchAtRunTime();
+    void chineseInRealModalRuns();
     void rebootQuestion();
     void rebootedDeviceComesBack();
     void programmingWhileUnconnectedLeavesNoRun();
@@ -177,43 +264,101 @@ void TestMainWindow::languageAtStart()
     QCOMPARE(w.form()->btnConnect->text(), connectText);
     QCOMPARE(w.form()->actionChinese->isChecked(), index == 1);
     QCOMPARE(w.form()->actionEnglish->isChecked(), index == 0);
+    QCOMPARE(QtCatalogue::installed(), index == 1 && catalogue); // Qt's texts follow
     QCOMPARE(setting("language").toString(), value); // never rewritten
 }
 
-void TestMainWindow::damagedSettingsGiveDefaults()
+void TestMainWindow::storedFontAndSize_data()
 {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("points"); // 0: the default font stays
+    QTest::addColumn<bool>("boldItalic");
+    QTest::addColumn<bool>("keptAfterShow"); // stored values outlive showing
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    QTest::newRow("as stored") << QByteArray("[Font]\nsize=13\nfamily=Sans\nbold=true\n"
+                                             "italic=true\n[screen]\nwidth=700\nheight=500\n")
+                               << QSize(700, 500) << 13 << true << false;
+    QTest::newRow("missing keys read as 0 or false")
+        << QByteArray("[Font]\nsize=11\n") << QSize(800, 600) << 11 << false << false;
+    QTest::newRow("huge font and window are cut down, stored values kept")
+        << QByteArray("[Font]\nsize=5000\n[screen]\nwidth=100000\nheight=100000\n")
+        << screen << AppSettings::kMaxFontPoints << false << true;
+    QTest::newRow("tiny font, wide window")
+        << QByteArray("[Font]\nsize=1\n[screen]\nwidth=100000\nheight=300\n")
+        << QSize(screen.width(), 300) << AppSettings::kMinFontPoints << false << true;
+    QTest::newRow("values that make no sense")
+        << QByteArray("[Font]\nsize=huge\nfamily=\n[screen]\nwidth=-5\nheight=abc\n")
+        << QSize(800, 600) << 0 << false << false;
     QByteArray junk;
     for (int i = 0; i < 512; ++i)
         junk.append(static_cast<char>((i * 7919) & 0xFF));
-    writeFile(AppSettings::filePath(), junk);
-    QCOMPARE(Startup::applyLanguage(translator), 0);
-    MainWindow w;
-    QCOMPARE(w.size(), QSize(800, 600));
-
-    // Sections present but with values that make no sense.
-    writeFile(AppSettings::filePath(),
-              "[Font]\nsize=huge\nfamily=\n[screen]\nwidth=-5\nheight=abc\n");
-    MainWindow w2;
-    QCOMPARE(w2.size(), QSize(800, 600));
-    QVERIFY(QApplication::font().pointSize() > 0);
+    QTest::newRow("binary junk") << junk << QSize(800, 600) << 0 << false << false;
 }
 
-void TestMainWindow::fontAndSizeRestored()
+void TestMainWindow::storedFontAndSize()
 {
-    writeFile(AppSettings::filePath(), "[Font]\nsize=13\nfamily=Sans\nbold=true\nitalic=true\n"
-                                       "[screen]\nwidth=1000\nheight=700\n");
+    QFETCH(QByteArray, ini);
+    QFETCH(QSize, size);
+    QFETCH(int, points);
+    QFETCH(bool, boldItalic);
+    QFETCH(bool, keptAfterShow);
+    writeFile(AppSettings::filePath(), ini);
+    const QStringList keys{"Font/size", "screen/width", "screen/height"};
+    QStringList before;
+    for (const QString& key : keys)
+        before << setting(qPrintable(key)).toString();
+    QCOMPARE(Startup::applyLanguage(translator), 0);
     MainWindow w;
-    QCOMPARE(w.size(), QSize(1000, 700));
-    QCOMPARE(QApplication::font().pointSize(), 13);
-    QVERIFY(QApplication::font().bold());
-    QVERIFY(QApplication::font().italic());
+    QCOMPARE(w.size(), size);
+    QCOMPARE(QApplication::font().pointSize(), points ? points : defaultFont.pointSize());
+    QCOMPARE(QApplication::font().bold(), boldItalic);
+    QCOMPARE(QApplication::font().italic(), boldItalic);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCoreApplication::processEvents();
+    if (keptAfterShow) {
+        QStringList after;
+        for (const QString& key : keys)
+            after << setting(qPrintable(key)).toString();
+        QCOMPARE(after, before);
+    }
+    // Once the operator resizes the window, its new size is stored.
+    QResizeEvent byOperator(QSize(640, 480), w.size());
+    QSpontaneKeyEvent::setSpontaneous(&byOperator);
+    static_cast<QObject&>(w).event(&byOperator); // as delivered by the window system
+    QCOMPARE(setting("screen/width").toInt(), 640);
+}
 
-    // Only the presence of a section counts: a missing key reads as 0/false.
-    writeFile(AppSettings::filePath(), "[Font]\nsize=11\n");
-    QApplication::setFont(defaultFont);
-    MainWindow w2;
-    QCOMPARE(QApplication::font().pointSize(), 11);
-    QVERIFY(!QApplication::font().bold());
+void TestMainWindow::nonRegularFilesAreAbsent()
+{
+    // FIFOs block whoever opens them: start-up, connecting, clearing the
+    // history and every settings write must pass them by.
+    QDir().mkpath(QStringLiteral("config"));
+    QCOMPARE(::mkfifo(qPrintable(AppSettings::filePath()), 0600), 0);
+    QCOMPARE(::mkfifo(qPrintable(AppSettings::historyPath()), 0600), 0);
+    installCatalogue();
+    QCOMPARE(Startup::applyLanguage(translator), 0);
+    FakeDevice device;
+    MainWindow w;
+    w.setTranslator(&translator, 0);
+    QVERIFY(w.history().isEmpty());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    connectWindow(w, device.port());
+    QVERIFY(w.isConnected());
+    QCOMPARE(w.history(), QStringList{"127.0.0.1"});
+    w.form()->btnClearHistory->click();
+    const auto previous = Dialogs::setFontInterceptor([](const QFont& initial) { return initial; });
+    w.form()->actionFont->trigger();
+    Dialogs::setFontInterceptor(previous);
+    w.form()->actionChinese->trigger();
+    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("断开")); // the switch still works
+    w.form()->actionEnglish->trigger();
+    for (const QString& path : {AppSettings::filePath(), AppSettings::historyPath()}) {
+        QVERIFY(QFileInfo::exists(path));
+        QVERIFY(!QFileInfo(path).isFile());
+    }
 }
 
 void TestMainWindow::historyFile_data()
@@ -281,33 +426,68 @@ void TestMainWindow::addressChecks()
     QSignalSpy attempts(w.commLink(), &CommTcp::connectionError);
     w.form()->leDevIP->setText(address);
     w.form()->btnConnect->click();
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.title, QStringLiteral("Tip"));
-    QCOMPARE(box.text, text);
-    QCOMPARE(box.icon, QMessageBox::Information);
+    // Enter in the entry does the same, whatever its validator thinks.
+    QTest::keyClick(w.form()->leDevIP, Qt::Key_Enter);
+    for (int i = 0; i < 2; ++i) {
+        const BoxRecorder::Box box = boxes->take();
+        QCOMPARE(box.title, QStringLiteral("Tip"));
+        QCOMPARE(box.text, text);
+        QCOMPARE(box.icon, QMessageBox::Information);
+    }
     QVERIFY(w.form()->btnConnect->isEnabled());
     QCOMPARE(attempts.count(), 0);
     QVERIFY(!QFile::exists(AppSettings::historyPath()));
 }
 
-void TestMainWindow::connectSavesHistoryOnce()
+void TestMainWindow::connectFromHistoryPopup()
 {
     FakeDevice device;
     MainWindow w;
-    connectWindow(w, device.port());
+    w.commLink()->setPort(device.port());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QLineEdit* entry = w.form()->leDevIP;
+    QPushButton* connectButton = w.form()->btnConnect;
+
+    // Enter in the address entry connects; the address is remembered.
+    entry->setText(QStringLiteral("127.0.0.1"));
+    QTest::keyClick(entry, Qt::Key_Return);
     QVERIFY(w.isConnected());
-    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(connectButton->text(), QStringLiteral("Disconnect"));
     QCOMPARE(w.form()->labelStatus->text(), QStringLiteral("<font color=#00FF00>Connected to device"));
     QCOMPARE(readFile(AppSettings::historyPath()), AddressHistory::encode({"127.0.0.1"}));
-
-    QSignalSpy gone(w.commLink(), &CommTcp::disconnected);
-    w.form()->btnConnect->click(); // Disconnect
+    connectButton->click();
     QTRY_VERIFY(!w.isConnected());
-    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Connect"));
-    w.form()->btnConnect->click(); // again, same address
-    QVERIFY(w.isConnected());
-    QCOMPARE(w.history(), QStringList{"127.0.0.1"});
-    QCOMPARE(readFile(AppSettings::historyPath()).size(), 16);
+    QCOMPARE(connectButton->text(), QStringLiteral("Connect"));
+
+    // With the history popup open, Enter reaches the popup first; it
+    // connects all the same, once.
+    QAbstractItemView* popup = w.addressCompleter()->popup();
+    QSignalSpy attempts(w.commLink(), &CommTcp::connectedToDevice);
+    entry->clear();
+    entry->setFocus();
+    QTest::keyClicks(entry, QStringLiteral("127.0.0"));
+    QTRY_VERIFY(popup->isVisible());
+    popup->setCurrentIndex(popup->model()->index(0, 0));
+    QTest::keyClick(popup, Qt::Key_Return);
+    QTRY_VERIFY(w.isConnected());
+    QCOMPARE(entry->text(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(attempts.count(), 1);
+    connectButton->click();
+    QTRY_VERIFY(!w.isConnected());
+
+    // The same for the press on Connect: it reaches the popup first (the
+    // popup has the mouse); the first one connects.
+    entry->clear();
+    entry->setFocus();
+    QTest::keyClicks(entry, QStringLiteral("127.0.0.1"));
+    QTRY_VERIFY(popup->isVisible());
+    const QPoint onButton = popup->mapFromGlobal(
+        connectButton->mapToGlobal(connectButton->rect().center()));
+    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, onButton);
+    QTRY_VERIFY(w.isConnected());
+    QVERIFY(!popup->isVisible());
+    QCOMPARE(readFile(AppSettings::historyPath()).size(), 16); // once only
 }
 
 void TestMainWindow::connectionFailure()
@@ -326,22 +506,6 @@ void TestMainWindow::connectionFailure()
     QVERIFY(w.form()->btnConnect->isEnabled());
     QVERIFY(!w.isConnected());
     QVERIFY(w.history().isEmpty()); // never connected: not remembered
-}
-
-void TestMainWindow::disconnectionByDevice()
-{
-    FakeDevice device;
-    MainWindow w;
-    connectWindow(w, device.port());
-    QVERIFY(device.waitForClient());
-    QSignalSpy gone(w.commLink(), &CommTcp::disconnected);
-    device.closeClient();
-    QVERIFY(gone.wait(5000));
-    QVERIFY(!w.isConnected());
-    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Connect"));
-    QCOMPARE(w.form()->labelStatus->text(),
-             QStringLiteral("<font color=#FF0000>Disconnect with device"));
-    QVERIFY(w.form()->btnConnect->isEnabled());
 }
 
 void TestMainWindow::clearHistory()
@@ -440,8 +604,16 @@ void TestMainWindow::languageSwitchAtRunTime()
     QCOMPARE(box.title, QStringLiteral("提示"));
     QCOMPARE(box.text, QStringLiteral("设备IP地址不能为空！"));
     QCOMPARE(box.buttons, QStringList{QStringLiteral("确定")});
+    // Qt's standard buttons as well.
+    MsgBox::standard(QMessageBox::Warning, QString(), QString(), QMessageBox::Ok | QMessageBox::No,
+                     QMessageBox::No);
+    QCOMPARE(boxes->take().buttons, QStringList({QStringLiteral("确定"), QStringLiteral("否(&N)")}));
 
     w.form()->actionEnglish->trigger();
+    QVERIFY(!QtCatalogue::installed());
+    MsgBox::standard(QMessageBox::Warning, QString(), QString(), QMessageBox::Ok | QMessageBox::No,
+                     QMessageBox::No);
+    QCOMPARE(boxes->take().buttons, QStringList({QStringLiteral("OK"), QStringLiteral("&No")}));
     QCOMPARE(setting("language").toString(), QString());
     QVERIFY(setting("language").isValid());
     QVERIFY(w.form()->actionEnglish->isChecked());
@@ -451,6 +623,44 @@ void TestMainWindow::languageSwitchAtRunTime()
     // The next start is in English.
     QTranslator next;
     QCOMPARE(Startup::applyLanguage(next), 0);
+}
+
+void TestMainWindow::chineseInRealModalRuns()
+{
+    installCatalogue();
+    QCOMPARE(Startup::applyLanguage(translator), 0);
+    MainWindow w;
+    w.setTranslator(&translator, 0);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.form()->actionChinese->trigger();
+    QVERIFY(QtCatalogue::installed());
+    const QString existing = QStringLiteral("日志.txt");
+    writeFile(existing, "old");
+    MsgBox::setInterceptor(nullptr); // every box below runs for real
+
+    int windows = 0;
+    const QStringList texts = readModalRuns(
+        [&] {
+            QTest::keyClick(w.form()->leDevIP, Qt::Key_Return);  // "Sure" box
+            w.form()->actionRebootDevice->trigger();              // OK and No
+            MsgBox::standard(QMessageBox::Question, QStringLiteral("警告"), QStringLiteral("写入？"),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+            MsgBox::standard(QMessageBox::Information, QStringLiteral("信息"),
+                             QStringLiteral("正在写入"), QMessageBox::Ok, QMessageBox::Ok);
+            w.form()->actionAbout->trigger();
+            w.displayLogPageWidget()->form()->btnSave->click(); // file dialog, "already exists"
+            w.form()->actionFont->trigger();
+        },
+        existing, &windows);
+    QCOMPARE(windows, 8);
+    QVERIFY(w.displayLogPageWidget()->isSaving()); // the file dialog was answered
+    w.displayLogPageWidget()->form()->btnSave->click();
+    QCOMPARE(englishWords(texts, {"Fieldmate", "IP", QStringLiteral(__DATE__).left(3), "log", "txt"}),
+             QStringList());
+    for (const char* expected : {"确定", "否(&N)", "是(&Y)", "查找范围：", "文件名称(&N)：",
+                                 "字体风格(&Y)", "已存在"})
+        QVERIFY2(texts.filter(QString::fromUtf8(expected)).size() > 0, expected);
 }
 
 void TestMainWindow::rebootQuestion()
@@ -494,6 +704,10 @@ void TestMainWindow::rebootedDeviceComesBack()
     boxes->take();
     QVERIFY(gone.wait(5000)); // the device drops the connection as it reboots
     QVERIFY(!w.isConnected());
+    QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("Connect"));
+    QCOMPARE(w.form()->labelStatus->text(),
+             QStringLiteral("<font color=#FF0000>Disconnect with device"));
+    QVERIFY(w.form()->btnConnect->isEnabled());
     QVERIFY(devsim.waitForLog(QStringLiteral("up again")));
     w.form()->btnConnect->click();
     QVERIFY(w.isConnected());

@@ -35,10 +35,14 @@ struct Rig : LinkedPage<SPTestPage>
         return waitFor([&] { return page.isPortOpen(); });
     }
 
-    void send(const QString& text)
+    // Presses "Send", or Enter in the send field.
+    void send(const QString& text, bool byEnter = false)
     {
         ui()->lineEditSend->setText(text);
-        ui()->btnSend->click();
+        if (byEnter)
+            QTest::keyClick(ui()->lineEditSend, Qt::Key_Return);
+        else
+            ui()->btnSend->click();
     }
 };
 
@@ -276,7 +280,7 @@ void TestSPTestPage::sendExamples()
                                                              : rig.ui()->radioHex;
     button->click();
     QSignalSpy spy(&rig.page, &SPTestPage::sendCmd);
-    rig.send(input);
+    rig.send(input, true);
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toInt(), 0x000C);
     QCOMPARE(spy.at(0).at(1).toByteArray().toHex(' '), payload.toHex(' '));

@@ -375,6 +375,30 @@
             <source>Open log file failed!</source>
             <translation>打开日志文件失败！</translation>
         </message>
+        <message>
+            <source>Save to file...</source>
+            <translation>保存到文件...</translation>
+        </message>
+        <message>
+            <source>Stop saving</source>
+            <translation>停止保存</translation>
+        </message>
+        <message>
+            <source>[lines skipped: %1]</source>
+            <translation>[已跳过 %1 行]</translation>
+        </message>
+        <message>
+            <source>Save log to file</source>
+            <translation>保存日志到文件</translation>
+        </message>
+        <message>
+            <source>Log files (*.log *.txt);;All files (*)</source>
+            <translation>日志文件 (*.log *.txt);;所有文件 (*)</translation>
+        </message>
+        <message>
+            <source>Save log file failed!</source>
+            <translation>保存日志文件失败！</translation>
+        </message>
     </context>
     <context>
         <name>FileCheck</name>
