@@ -3,6 +3,7 @@
 #include "comm/linkframe.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -22,16 +23,29 @@ public:
     CommLinkThread();
     ~CommLinkThread() override;
 
-    // Stores the adapter's hardware address and starts the thread unless it
-    // is already running.
-    void startCapture(const QString& hardwareAddress);
+    // Stores the interface (its name and hardware address) and starts the
+    // thread unless it is already running.
+    void startCapture(const QString& interfaceName, const QString& hardwareAddress);
     // Ends a running capture loop and waits for the thread.
     void stopCapture();
-    // Sends raw bytes on the open capture; dropped when none is open.
+    // Sends raw bytes on the open capture. While a capture that was just
+    // started is still opening, the frame is held and sent as soon as the
+    // capture is open and filtering, so that the first frame of a new
+    // capture is not lost and its answers are captured. Dropped when no
+    // capture is open or opening (or it fails to open).
     void sendPacket(const uchar* data, int length);
 
     // True while a capture handle is open (for tests and diagnostics).
     bool isCapturing() const;
+
+    // Capture settings. The snapshot length covers the largest link frame
+    // (with a VLAN tag) and no more, and the buffer is large, so that the
+    // kernel's capture ring holds thousands of frames: a burst of device
+    // answers arriving while this thread is not running is not dropped.
+    static constexpr int kSnapshotLength = 2560;
+    static constexpr int kBufferSize = 32 * 1024 * 1024;
+    // At most this many frames are held while the capture opens.
+    static constexpr int kMaxHeldFrames = 16;
 
 Q_SIGNALS:
     // One captured frame, as a copy owned by the delivery (the capture
@@ -44,11 +58,16 @@ protected:
 private:
     static void onPacket(unsigned char* user, const struct pcap_pkthdr* header,
                          const unsigned char* bytes);
+    // Opens, configures and publishes the capture; null when it cannot.
+    struct pcap* openCapture(const QString& device);
 
     mutable QMutex mutex;
     struct pcap* handle = nullptr;
+    QString interfaceName;
     QString hardwareAddress;
     bool stopRequested = false;
+    bool opening = false;
+    QList<QByteArray> heldFrames;
 };
 
 // The link-layer discovery channel of the search page: raw Ethernet frames
