@@ -72,8 +72,7 @@ void CommLinkThread::onPacket(unsigned char* user, const struct pcap_pkthdr* hea
                               const unsigned char* bytes)
 {
     auto* self = reinterpret_cast<CommLinkThread*>(user);
-    Q_EMIT self->dataRecv(
-        QByteArray(reinterpret_cast<const char*>(bytes), static_cast<int>(header->caplen)));
+    self->captured << QByteArray(reinterpret_cast<const char*>(bytes), static_cast<int>(header->caplen));
 }
 
 pcap_t* CommLinkThread::openCapture(const QString& device)
@@ -141,7 +140,17 @@ void CommLinkThread::run()
         return;
     }
 
-    pcap_loop(capture, -1, &CommLinkThread::onPacket, reinterpret_cast<unsigned char*>(this));
+    // Each round hands on everything that is in the capture ring.
+    for (;;) {
+        const int result = pcap_dispatch(capture, -1, &CommLinkThread::onPacket,
+                                         reinterpret_cast<unsigned char*>(this));
+        if (!captured.isEmpty()) {
+            Q_EMIT dataRecv(captured);
+            captured.clear();
+        }
+        if (result < 0) // broken by stopCapture, or a capture error
+            break;
+    }
 
     {
         QMutexLocker lock(&mutex);
@@ -154,7 +163,7 @@ void CommLinkThread::run()
 
 CommLink::CommLink(QObject* parent) : QObject(parent), linkThread(new CommLinkThread)
 {
-    connect(linkThread, &CommLinkThread::dataRecv, this, &CommLink::onDataRecv,
+    connect(linkThread, &CommLinkThread::dataRecv, this, &CommLink::onFramesRecv,
             Qt::QueuedConnection);
 }
 
@@ -209,4 +218,12 @@ void CommLink::onDataRecv(const QByteArray& frame)
     default:
         break;
     }
+}
+
+void CommLink::onFramesRecv(const QByteArrayList& frames)
+{
+    Q_EMIT burstStarted();
+    for (const QByteArray& frame : frames)
+        onDataRecv(frame);
+    Q_EMIT burstFinished();
 }

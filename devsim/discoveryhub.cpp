@@ -113,7 +113,7 @@ bool DiscoveryHub::open(QString* error)
     // Small frames, a large ring: requests are not lost behind a burst of
     // answers of another devsim on the same interface.
     pcap_set_snaplen(capture_, 2560);
-    pcap_set_buffer_size(capture_, 32 * 1024 * 1024);
+    pcap_set_buffer_size(capture_, 8 * 1024 * 1024);
     pcap_set_promisc(capture_, 1);
     pcap_set_immediate_mode(capture_, 1);
     if (pcap_activate(capture_) < 0) {
