@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int kSnapshotLength = 65536;
 constexpr int kReadTimeoutMs = 1000;
 constexpr bpf_u_int32 kFilterNetmask = 0xFFFFFF;
 
@@ -24,13 +23,17 @@ CommLinkThread::~CommLinkThread()
     wait();
 }
 
-void CommLinkThread::startCapture(const QString& address)
+void CommLinkThread::startCapture(const QString& name, const QString& address)
 {
     QMutexLocker lock(&mutex);
+    interfaceName = name;
     hardwareAddress = address;
     stopRequested = false;
-    if (!isRunning())
+    if (!isRunning()) {
+        opening = true;
+        heldFrames.clear();
         start(QThread::InheritPriority);
+    }
 }
 
 void CommLinkThread::stopCapture()
@@ -40,6 +43,8 @@ void CommLinkThread::stopCapture()
         // The flag also covers a loop that is starting up and has not
         // published its handle yet: it sees the request and ends at once.
         stopRequested = true;
+        opening = false;
+        heldFrames.clear();
         if (handle)
             pcap_breakloop(handle);
     }
@@ -49,9 +54,13 @@ void CommLinkThread::stopCapture()
 
 void CommLinkThread::sendPacket(const uchar* data, int length)
 {
+    if (!data || length <= 0)
+        return;
     QMutexLocker lock(&mutex);
-    if (handle && data && length > 0)
+    if (handle)
         pcap_sendpacket(handle, data, length);
+    else if (opening && heldFrames.size() < kMaxHeldFrames)
+        heldFrames << QByteArray(reinterpret_cast<const char*>(data), length);
 }
 
 bool CommLinkThread::isCapturing() const
@@ -64,47 +73,28 @@ void CommLinkThread::onPacket(unsigned char* user, const struct pcap_pkthdr* hea
                               const unsigned char* bytes)
 {
     auto* self = reinterpret_cast<CommLinkThread*>(user);
-    Q_EMIT self->dataRecv(
-        QByteArray(reinterpret_cast<const char*>(bytes), static_cast<int>(header->caplen)));
+    self->captured << QByteArray(reinterpret_cast<const char*>(bytes), static_cast<int>(header->caplen));
 }
 
-void CommLinkThread::run()
+pcap_t* CommLinkThread::openCapture(const QString& device)
 {
-    CrashHandler::prepareThread();
-    QString address;
-    {
-        QMutexLocker lock(&mutex);
-        address = hardwareAddress;
-    }
-    const QString device = NetIf::captureDeviceFor(address);
-    if (device.isEmpty())
-        return;
-
     char errorBuffer[PCAP_ERRBUF_SIZE] = {0};
     pcap_t* capture = pcap_create(device.toLocal8Bit().constData(), errorBuffer);
     if (!capture)
-        return;
+        return nullptr;
     pcap_set_snaplen(capture, kSnapshotLength);
     pcap_set_promisc(capture, 1);
     pcap_set_timeout(capture, kReadTimeoutMs);
     // Without immediate mode frames are buffered and reach us up to the read
     // time-out late.
     pcap_set_immediate_mode(capture, 1);
+    pcap_set_buffer_size(capture, kBufferSize);
     if (pcap_activate(capture) < 0) {
         pcap_close(capture);
-        return;
+        return nullptr;
     }
     // Inbound only: our own requests never come back through the capture.
     pcap_setdirection(capture, PCAP_D_IN);
-
-    {
-        QMutexLocker lock(&mutex);
-        if (stopRequested) {
-            pcap_close(capture);
-            return;
-        }
-        handle = capture;
-    }
 
     const QByteArray filter = "ether proto " + QByteArray::number(LinkFrame::kEtherType);
     struct bpf_program program;
@@ -113,8 +103,56 @@ void CommLinkThread::run()
         filtered = pcap_setfilter(capture, &program) == 0;
         pcap_freecode(&program);
     }
-    if (filtered)
-        pcap_loop(capture, -1, &CommLinkThread::onPacket, reinterpret_cast<unsigned char*>(this));
+    if (!filtered) {
+        pcap_close(capture);
+        return nullptr;
+    }
+
+    // Published only once it filters: the frames held meanwhile go out now,
+    // and the devices' answers to them are captured.
+    QMutexLocker lock(&mutex);
+    if (stopRequested) {
+        pcap_close(capture);
+        return nullptr;
+    }
+    handle = capture;
+    opening = false;
+    for (const QByteArray& frame : qAsConst(heldFrames))
+        pcap_sendpacket(capture, reinterpret_cast<const u_char*>(frame.constData()), frame.size());
+    heldFrames.clear();
+    return capture;
+}
+
+void CommLinkThread::run()
+{
+    CrashHandler::prepareThread();
+    QString name;
+    QString address;
+    {
+        QMutexLocker lock(&mutex);
+        name = interfaceName;
+        address = hardwareAddress;
+    }
+    const QString device = NetIf::captureDeviceFor(name, address);
+    pcap_t* capture = device.isEmpty() ? nullptr : openCapture(device);
+    if (!capture) {
+        QMutexLocker lock(&mutex);
+        opening = false;
+        heldFrames.clear();
+        return;
+    }
+
+    // Each round hands on everything that is in the capture ring.
+    for (;;) {
+        const int result = pcap_dispatch(capture, -1, &CommLinkThread::onPacket,
+                                         reinterpret_cast<unsigned char*>(this));
+        if (!captured.isEmpty()) {
+            Q_EMIT dataRecv(captured);
+            captured.clear();
+        }
+        if (result < 0) // broken by stopCapture, or a capture error
+            break;
+    }
 
     {
         QMutexLocker lock(&mutex);
@@ -127,7 +165,7 @@ void CommLinkThread::run()
 
 CommLink::CommLink(QObject* parent) : QObject(parent), linkThread(new CommLinkThread)
 {
-    connect(linkThread, &CommLinkThread::dataRecv, this, &CommLink::onDataRecv,
+    connect(linkThread, &CommLinkThread::dataRecv, this, &CommLink::onFramesRecv,
             Qt::QueuedConnection);
 }
 
@@ -147,7 +185,7 @@ void CommLink::setNetworkInterface(const QString& name, const QString& hardwareA
     std::copy(mac, mac + 6, sourceMac);
     if (linkThread->isRunning())
         linkThread->stopCapture();
-    linkThread->startCapture(hardwareAddress);
+    linkThread->startCapture(name, hardwareAddress);
 }
 
 void CommLink::sendFrame(int type, const QString& destination, const QByteArray& payload)
@@ -182,4 +220,12 @@ void CommLink::onDataRecv(const QByteArray& frame)
     default:
         break;
     }
+}
+
+void CommLink::onFramesRecv(const QByteArrayList& frames)
+{
+    Q_EMIT burstStarted();
+    for (const QByteArray& frame : frames)
+        onDataRecv(frame);
+    Q_EMIT burstFinished();
 }

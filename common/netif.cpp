@@ -49,7 +49,22 @@ QList<NetIf> NetIf::all()
     return result;
 }
 
-QString NetIf::captureDeviceFor(const QString& hardwareAddress)
+QString NetIf::captureDeviceFor(const QString& name, const QString& hardwareAddress)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(name)
+    return captureDeviceByAddress(hardwareAddress);
+#else
+    // libpcap names its capture devices here after the interfaces
+    // themselves.
+    Q_UNUSED(hardwareAddress)
+    if (name.isEmpty() || !QNetworkInterface::interfaceFromName(name).isValid())
+        return QString();
+    return name;
+#endif
+}
+
+QString NetIf::captureDeviceByAddress(const QString& hardwareAddress)
 {
     if (hardwareAddress.isEmpty())
         return QString();
@@ -60,8 +75,6 @@ QString NetIf::captureDeviceFor(const QString& hardwareAddress)
 #ifdef Q_OS_WIN
         return QStringLiteral("\\Device\\NPF_") + iface.name();
 #else
-        // libpcap names its Linux (and BSD) capture devices after the
-        // interfaces themselves.
         return iface.name();
 #endif
     }

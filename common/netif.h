@@ -25,8 +25,18 @@ struct NetIf
     // Every interface in the order the system lists them.
     static QList<NetIf> all();
 
-    // The packet-capture device of the adapter whose hardware address,
+    // The packet-capture device of the interface the operator chose.
+    // Where capture devices carry the interfaces' own names (Linux and the
+    // other Unix systems) that is the interface named `name`, so that
+    // interfaces sharing a hardware address (VLAN, bridge and bond
+    // interfaces) are told apart. Where they do not (Windows), it is the
+    // adapter found by captureDeviceByAddress. Empty when there is none.
+    static QString captureDeviceFor(const QString& name, const QString& hardwareAddress);
+
+    // The capture device of the first adapter whose hardware address,
     // formatted as six upper-case two-digit groups joined by ":", equals
-    // hardwareAddress exactly. Empty when there is none.
-    static QString captureDeviceFor(const QString& hardwareAddress);
+    // hardwareAddress exactly. Empty when there is none. Only where the
+    // platform offers nothing better: two interfaces with one address are
+    // not told apart.
+    static QString captureDeviceByAddress(const QString& hardwareAddress);
 };

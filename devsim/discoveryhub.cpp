@@ -22,11 +22,11 @@ DiscoveryHub*& hubRef()
 
 } // namespace
 
-bool DiscoveryHub::configure(const QString& interfaceName, QString* error)
+bool DiscoveryHub::configure(const QString& interfaceName, bool linkOnly, QString* error)
 {
     if (hubRef())
         return true;
-    auto* hub = new DiscoveryHub(interfaceName);
+    auto* hub = new DiscoveryHub(interfaceName, linkOnly);
     if (!hub->open(error)) {
         delete hub;
         return false;
@@ -81,8 +81,8 @@ bool DiscoveryHub::assignAddresses(const QString& interfaceName,
     return true;
 }
 
-DiscoveryHub::DiscoveryHub(const QString& interfaceName)
-    : QObject(QCoreApplication::instance()), interfaceName_(interfaceName)
+DiscoveryHub::DiscoveryHub(const QString& interfaceName, bool linkOnly)
+    : QObject(QCoreApplication::instance()), interfaceName_(interfaceName), linkOnly_(linkOnly)
 {
 }
 
@@ -110,7 +110,10 @@ bool DiscoveryHub::open(QString* error)
             *error = QString::fromLocal8Bit(errorBuffer);
         return false;
     }
-    pcap_set_snaplen(capture_, 65536);
+    // Small frames, a large ring: requests are not lost behind a burst of
+    // answers of another devsim on the same interface.
+    pcap_set_snaplen(capture_, 2560);
+    pcap_set_buffer_size(capture_, 8 * 1024 * 1024);
     pcap_set_promisc(capture_, 1);
     pcap_set_immediate_mode(capture_, 1);
     if (pcap_activate(capture_) < 0) {
@@ -141,6 +144,8 @@ bool DiscoveryHub::open(QString* error)
     }
     notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &DiscoveryHub::onCaptureReadable);
+    if (linkOnly_)
+        return true;
 
     udp_ = new QUdpSocket(this);
     if (!udp_->bind(QHostAddress::AnyIPv4, Discovery::kDevicePort,

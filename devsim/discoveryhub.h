@@ -39,7 +39,8 @@ class DiscoveryHub : public QObject
     Q_OBJECT
 public:
     // Sets the hub up on the interface; false (with a reason) on failure.
-    static bool configure(const QString& interfaceName, QString* error);
+    // Link-only: the devices answer link frames alone (no UDP socket).
+    static bool configure(const QString& interfaceName, bool linkOnly, QString* error);
     // The hub, or null when the discovery responders are not enabled.
     static DiscoveryHub* instance();
     // Adds the addresses to the interface (they may exist already).
@@ -52,13 +53,16 @@ public:
     ~DiscoveryHub() override;
 
     QString interfaceName() const { return interfaceName_; }
+    // The devices answer only link frames: they fit no subnet of the
+    // searching host, listen on no port and have no address here.
+    bool linkOnly() const { return linkOnly_; }
     void add(DiscoveryResponder* responder);
     void remove(DiscoveryResponder* responder);
     // Sends a raw frame on the interface.
     void sendFrame(const QByteArray& frame);
 
 private:
-    explicit DiscoveryHub(const QString& interfaceName);
+    DiscoveryHub(const QString& interfaceName, bool linkOnly);
     bool open(QString* error);
     void onCaptureReadable();
     void onUdpReadyRead();
@@ -66,6 +70,7 @@ private:
                          const unsigned char* bytes);
 
     QString interfaceName_;
+    bool linkOnly_ = false;
     struct pcap* capture_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
     QUdpSocket* udp_ = nullptr;

@@ -85,7 +85,14 @@ int main(int argc, char** argv)
         QStringLiteral("assign"),
         QStringLiteral("With --discovery: add every device address to the interface first "
                        "(prefix from the device's netmask option)."));
+    const QCommandLineOption linkOnlyOpt(
+        QStringLiteral("link-only"),
+        QStringLiteral("With --discovery: the devices answer only link frames, as devices whose "
+                       "addresses fit no subnet of the searching host. Their addresses are not "
+                       "put on the interface and they listen on no port, so thousands fit in "
+                       "one process."));
     parser.addOption(listenOpt);
+    parser.addOption(linkOnlyOpt);
     parser.addOption(discoveryOpt);
     parser.addOption(assignOpt);
     parser.addOption(rangeOpt);
@@ -155,6 +162,11 @@ int main(int argc, char** argv)
         return options;
     };
 
+    const bool linkOnly = parser.isSet(linkOnlyOpt);
+    if (linkOnly && (!parser.isSet(discoveryOpt) || parser.isSet(assignOpt))) {
+        std::fprintf(stderr, "devsim: --link-only needs --discovery and excludes --assign\n");
+        return 2;
+    }
     if (parser.isSet(discoveryOpt)) {
         const QString intf = parser.value(discoveryOpt);
         QString error;
@@ -176,7 +188,7 @@ int main(int argc, char** argv)
                 return 1;
             }
         }
-        if (!DiscoveryHub::configure(intf, &error)) {
+        if (!DiscoveryHub::configure(intf, linkOnly, &error)) {
             std::fprintf(stderr, "devsim: discovery on %s: %s\n", qPrintable(intf),
                          qPrintable(error));
             return 1;
@@ -187,9 +199,11 @@ int main(int argc, char** argv)
     for (const QHostAddress& address : addresses) {
         const QVariantHash options = optionsOf(address);
         auto* device = new SimDevice(address, static_cast<quint16>(port), options, &app);
+        devices << device;
+        if (linkOnly)
+            continue;
         if (!device->listen())
             return 1;
-        devices << device;
         std::printf("devsim: listening on %s:%u\n", qPrintable(address.toString()),
                     device->boundPort());
     }

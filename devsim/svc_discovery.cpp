@@ -1,6 +1,7 @@
 // The discovery responders of a device: the UDP search on port 8888 and the
 // link-layer frames (device information, set IP, reboot). They work when
 // devsim runs with --discovery IFNAME; all devices share that interface.
+// With --link-only the devices answer link frames alone.
 #include "comm/linkframe.h"
 #include "common/addresspatterns.h"
 #include "devsim/discoveryhub.h"
@@ -64,8 +65,10 @@ public:
                                                 f.value(3).toUpper()};
         }
         gateway_ = device_.textOption("gateway");
-        replySocket_ = std::make_unique<QUdpSocket>();
-        replySocket_->bind(device_.address(), 0);
+        if (!hub_->linkOnly()) {
+            replySocket_ = std::make_unique<QUdpSocket>();
+            replySocket_->bind(device_.address(), 0);
+        }
         hub_->add(this);
     }
 
@@ -84,7 +87,7 @@ public:
         note(QStringLiteral("udp: request from %1 for %2/%3")
                  .arg(sender.toString(), le32(3), le32(7)));
         const QString form = device_.textOption("udp-form", "long");
-        if (form == QLatin1String("off"))
+        if (form == QLatin1String("off") || !replySocket_)
             return;
         // A device answers only whom it can route to: its own subnet, or
         // anywhere once it has a gateway.
@@ -144,7 +147,8 @@ public:
             const bool ok = device_.textOption("reboot-result", "1") != QLatin1String("0");
             note(QStringLiteral("link: reboot request"));
             answer(frame, LinkFrame::RebootResult, Discovery::buildResult(ok));
-            if (ok)
+            // A link-only device has no service to take down.
+            if (ok && !hub_->linkOnly())
                 QTimer::singleShot(0, &device_, [d = &device_] { d->reboot(); });
             break;
         }
@@ -210,8 +214,9 @@ private:
         const int prefix = prefixOf(netmask);
         if (prefix < 0 || (!request.gateway.isEmpty() && !isIpv4Address(request.gateway)))
             return false;
-        if (index > 0) {
-            // The other interfaces exist only in the device's answers.
+        if (index > 0 || hub_->linkOnly()) {
+            // The other interfaces (and every interface of a link-only
+            // device) exist only in the device's answers.
             intf.ip = request.ip;
             intf.netmask = netmask;
             return true;

@@ -22,6 +22,8 @@
 #include <QUdpSocket>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -98,6 +100,8 @@ DevSereachPage::DevSereachPage(QWidget* parent)
     connect(timerIntf, &QTimer::timeout, this, &DevSereachPage::onTimerIntfTimeout);
     connect(link, &CommLink::gotNetworkInfo, this, &DevSereachPage::onCommLinkNetworkInfo);
     connect(link, &CommLink::gotResult, this, &DevSereachPage::onCommLinkResult);
+    connect(link, &CommLink::burstStarted, this, &DevSereachPage::gatherRows);
+    connect(link, &CommLink::burstFinished, this, &DevSereachPage::insertGatheredRows);
     connect(ui->treeWidget, &QTreeWidget::customContextMenuRequested, this,
             &DevSereachPage::onCustomContextMenuRequested);
 
@@ -111,6 +115,7 @@ DevSereachPage::~DevSereachPage()
     if (!joinedInterface.isEmpty() && recvSocket->state() == QAbstractSocket::BoundState)
         recvSocket->leaveMulticastGroup(QHostAddress(QString::fromLatin1(Discovery::groupAddress())),
                                         QNetworkInterface::interfaceFromName(joinedInterface));
+    qDeleteAll(gatheredRows);
     delete ui;
 }
 
@@ -196,6 +201,8 @@ void DevSereachPage::onBtnRefreshClicked()
     if (sendSocket->state() == QAbstractSocket::BoundState)
         sendSocket->setMulticastInterface(qIntf);
 
+    qDeleteAll(gatheredRows);
+    gatheredRows.clear();
     ui->treeWidget->clear();
     seen.newSearch();
 
@@ -234,10 +241,12 @@ void DevSereachPage::onTimerRefreshTimeout()
 
 void DevSereachPage::onDataReady()
 {
+    gatherRows();
     while (recvSocket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = recvSocket->receiveDatagram();
         processDatagram(datagram.data(), datagram.senderAddress());
     }
+    insertGatheredRows();
 }
 
 QTreeWidgetItem* DevSereachPage::newDeviceRow(const QString& address, const QString& product) const
@@ -259,9 +268,38 @@ void DevSereachPage::addInterfaceRow(QTreeWidgetItem* row, const Discovery::Inte
 
 void DevSereachPage::listDevice(QTreeWidgetItem* row)
 {
+    if (gatheringRows) {
+        gatheredRows << row;
+        return;
+    }
     ui->treeWidget->insertTopLevelItem(0, row);
     row->setExpanded(true);
     Q_EMIT deviceListed();
+}
+
+void DevSereachPage::gatherRows()
+{
+    gatheringRows = true;
+}
+
+// Every expanded row is a persistent index that the tree moves at each row
+// inserted above it: inserting a burst of n answers one by one costs n
+// times the rows listed. Inserted at once, the tree moves them once.
+void DevSereachPage::insertGatheredRows()
+{
+    gatheringRows = false;
+    if (gatheredRows.isEmpty())
+        return;
+    // The newest on top, as if each had been inserted at the top in turn.
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(gatheredRows.size());
+    std::copy(gatheredRows.crbegin(), gatheredRows.crend(), std::back_inserter(rows));
+    gatheredRows.clear();
+    ui->treeWidget->insertTopLevelItems(0, rows);
+    for (QTreeWidgetItem* row : qAsConst(rows))
+        row->setExpanded(true);
+    for (int i = 0; i < rows.size(); ++i)
+        Q_EMIT deviceListed();
 }
 
 void DevSereachPage::processDatagram(const QByteArray& datagram, const QHostAddress& sender)
@@ -306,6 +344,8 @@ void DevSereachPage::onCommLinkResult(QByteArray data)
     bool result = false;
     if (!Discovery::parseResult(data, result))
         return;
+    // The box runs its own event loop: list what came before it now.
+    insertGatheredRows();
     MsgBox::standard(QMessageBox::Information, QCoreApplication::translate("DevSearchPage", "Device Reply"),
                      QCoreApplication::translate("DevSearchPage", "Operation %1!").arg(result ? QCoreApplication::translate("DevSearchPage", "succeed") : QCoreApplication::translate("DevSearchPage", "failed")),
                      QMessageBox::Ok, QMessageBox::Ok);

@@ -102,6 +102,9 @@ private:
     QTreeWidgetItem* newDeviceRow(const QString& address, const QString& product) const;
     void addInterfaceRow(QTreeWidgetItem* row, const Discovery::Interface& intf) const;
     void listDevice(QTreeWidgetItem* row);
+    // Between these two, new rows are gathered and then inserted at once.
+    void gatherRows();
+    void insertGatheredRows();
     void browseDevice();
     void setDeviceIp();
     void rebootDevice();
@@ -115,6 +118,8 @@ private:
     Discovery::SeenDevices seen;
     QStringList intfNames;
     int passes = 0;
+    bool gatheringRows = false;
+    QList<QTreeWidgetItem*> gatheredRows; // in the order they came
     ChosenDevice chosen;
     QString joinedInterface;
     InterfaceSource interfaceSource;

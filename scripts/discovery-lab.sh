@@ -2,12 +2,14 @@
 # Simulated discoverable devices in a network namespace, for trying the
 # device search of Fieldmate without hardware. Run as root.
 #
-#   scripts/discovery-lab.sh up [COUNT] [-- DEVSIM-OPTIONS...]
+#   scripts/discovery-lab.sh up [COUNT [LINK_ONLY]] [-- DEVSIM-OPTIONS...]
 #       Creates the namespace "fm-devices" and a veth pair: "fm-host"
 #       (10.77.0.1/24, on this machine) and "fm-dev" (inside the namespace).
 #       Starts devsim there with COUNT devices (default 5) at 10.77.0.10 and
 #       up, plus two devices at 192.168.200.5 and .6 that fit no subnet of
-#       this machine (only the link-layer search finds them). Further devsim
+#       this machine (only the link-layer search finds them). LINK_ONLY
+#       (default 0, up to 4000) more devices at 192.168.100.1 and up answer
+#       only link frames (a second devsim, --link-only). Further devsim
 #       options follow "--", e.g. -- --set 10.77.0.10/udp-form=short
 #   scripts/discovery-lab.sh down
 #       Stops devsim and removes the namespace (the veth pair goes with it).
@@ -26,6 +28,8 @@ DEVSIM=${DEVSIM:-$ROOT/build/devsim/devsim}
 RUN_DIR=/run/fieldmate-lab
 PID_FILE=$RUN_DIR/$NS.pid
 LOG_FILE=$RUN_DIR/$NS.log
+LINK_PID_FILE=$RUN_DIR/$NS-link.pid
+LINK_LOG_FILE=$RUN_DIR/$NS-link.log
 
 need_root() {
     if [ "$(id -u)" != 0 ]; then
@@ -35,10 +39,12 @@ need_root() {
 }
 
 down() {
-    if [ -f "$PID_FILE" ]; then
-        kill "$(cat "$PID_FILE")" 2>/dev/null || true
-        rm -f "$PID_FILE"
-    fi
+    for f in "$PID_FILE" "$LINK_PID_FILE"; do
+        if [ -f "$f" ]; then
+            kill "$(cat "$f")" 2>/dev/null || true
+            rm -f "$f"
+        fi
+    done
     if ip netns list | grep -qw "^$NS"; then
         ip netns delete "$NS"
     fi
@@ -48,9 +54,18 @@ down() {
 
 up() {
     count=5
+    link_only=0
     if [ $# -gt 0 ] && [ "$1" != "--" ]; then
         count=$1
         shift
+    fi
+    if [ $# -gt 0 ] && [ "$1" != "--" ]; then
+        link_only=$1
+        shift
+    fi
+    if [ "$link_only" -lt 0 ] || [ "$link_only" -gt 4000 ]; then
+        echo "discovery-lab: LINK_ONLY must be 0 to 4000" >&2
+        exit 2
     fi
     [ $# -gt 0 ] && [ "$1" = "--" ] && shift
     if [ "$count" -lt 1 ] || [ "$count" -gt 240 ]; then
@@ -89,8 +104,26 @@ up() {
         fi
         sleep 0.1
     done
+    if [ "$link_only" -gt 0 ]; then
+        first=$((0xC0A86401)) # 192.168.100.1
+        last=$((first + link_only - 1))
+        last_ip=$((last >> 24 & 255)).$((last >> 16 & 255)).$((last >> 8 & 255)).$((last & 255))
+        ip netns exec "$NS" "$DEVSIM" --discovery "$DEV_IF" --link-only \
+            --range "192.168.100.1-$last_ip" --set quiet=1 >"$LINK_LOG_FILE" 2>&1 &
+        echo $! >"$LINK_PID_FILE"
+        i=0
+        until grep -q "device(s) ready" "$LINK_LOG_FILE" 2>/dev/null; do
+            i=$((i + 1))
+            if [ $i -gt 300 ] || ! kill -0 "$(cat "$LINK_PID_FILE")" 2>/dev/null; then
+                echo "discovery-lab: link-only devsim did not start:" >&2
+                cat "$LINK_LOG_FILE" >&2
+                exit 1
+            fi
+            sleep 0.1
+        done
+    fi
     trap - EXIT INT TERM
-    echo "discovery-lab: $((count + 2)) devices ready in namespace $NS (log: $LOG_FILE)"
+    echo "discovery-lab: $((count + 2 + link_only)) devices ready in namespace $NS (log: $LOG_FILE)"
     echo "discovery-lab: in Fieldmate (as root), Device Search page, choose \"$HOST_IF\" and press Refresh"
 }
 
@@ -112,7 +145,7 @@ up) need_root; up "$@" ;;
 down) need_root; down ;;
 status) status ;;
 *)
-    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

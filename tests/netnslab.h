@@ -126,6 +126,23 @@ public:
         // ends; the kernel frees it then, and the veth pair with it.
     }
 
+    // One more veth pair between the two namespaces, up on both sides; with
+    // a hardware address, the host end takes it. It goes with the namespaces.
+    bool addLink(const QString& hostEnd, const QString& deviceEnd, const QString& mac,
+                 QString* why) const
+    {
+        QString out;
+        const bool ok =
+            ip({"link", "add", hostEnd, "type", "veth", "peer", "name", deviceEnd, "netns", deviceNs},
+               &out) &&
+            (mac.isEmpty() || ip({"link", "set", "dev", hostEnd, "address", mac}, &out)) &&
+            ip({"link", "set", hostEnd, "up"}, &out) &&
+            ip({"-n", deviceNs, "link", "set", deviceEnd, "up"}, &out);
+        if (!ok)
+            *why = out.trimmed();
+        return ok;
+    }
+
     // The device side's IPv4 addresses ("10.77.0.10/24 ...").
     QStringList deviceAddresses() const
     {

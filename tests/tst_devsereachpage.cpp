@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTreeWidget>
 #include <array>
 #include <sched.h>
@@ -207,6 +208,23 @@ private Q_SLOTS:
         chooseFromMenu(page, other, "Browse device");
         QCOMPARE(urls.urls.size(), 1);
         QCOMPARE(urls.urls.first().toString(), QString("http://"));
+
+        // The answers captured at one wake-up are listed at once, in the
+        // same order as one by one: the newest on top, each row expanded,
+        // a repeated answer dropped.
+        const std::array<std::uint8_t, 6> device{0x02, 0xaa, 0, 0, 0, 0x07};
+        auto frame = [&](const char* host) {
+            return LinkFrame::build(LinkFrame::DeviceInfo, nullptr, device.data(),
+                                    info(host, host, QStringLiteral("02:aa:00:00:00:%1").arg(QLatin1String(host).right(2))));
+        };
+        QSignalSpy listed(&page, &DevSereachPage::deviceListed);
+        page.commLink()->onFramesRecv({frame("10.7.7.11"), frame("10.7.7.12"), frame("10.7.7.11")});
+        QCOMPARE(listed.count(), 2);
+        QCOMPARE(tree(page)->topLevelItemCount(), 4);
+        QCOMPARE(tree(page)->topLevelItem(0)->text(0), QString("10.7.7.12"));
+        QCOMPARE(tree(page)->topLevelItem(1)->text(0), QString("10.7.7.11"));
+        QVERIFY(tree(page)->topLevelItem(0)->isExpanded() && tree(page)->topLevelItem(1)->isExpanded());
+        QCOMPARE(tree(page)->topLevelItem(2), other);
     }
 
     void menuAndBrowse()

@@ -205,8 +205,8 @@ private Q_SLOTS:
             QCOMPARE(args.at(0).toByteArray(), QByteArray("{\"result\":true}"));
     }
 
-    // No adapter carries this address: the capture thread ends, sends are
-    // dropped, and choosing the same interface again does not restart it.
+    // No such interface: the capture thread ends, sends are dropped, and
+    // choosing the same interface again does not restart it.
     void unknownAdapter()
     {
         CommLink link;
