@@ -3,6 +3,7 @@
 
 #include "common/netif.h"
 
+#include <QCoreApplication>
 #include <QMutexLocker>
 #include <pcap/pcap.h>
 
@@ -185,6 +186,9 @@ void CommLink::setNetworkInterface(const QString& name, const QString& hardwareA
     std::copy(mac, mac + 6, sourceMac);
     if (linkThread->isRunning())
         linkThread->stopCapture();
+    // What the old capture handed on and nobody has read yet came from the
+    // other interface: it must not show up in a search on this one.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     linkThread->startCapture(name, hardwareAddress);
 }
 
