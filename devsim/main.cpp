@@ -67,7 +67,7 @@ int main(int argc, char** argv)
                        "127.0.0.2-33 (repeatable)."),
         QStringLiteral("first-last"));
     const QCommandLineOption portOpt(
-        QStringList{"p", "port"}, QStringLiteral("TCP port (default 8712; 0 picks a free port)."),
+        QStringList{"p", "port"}, QStringLiteral("TCP port (default 8712; 0 picks a free port, the same for all devices where it can)."),
         QStringLiteral("port"), QStringLiteral("8712"));
     const QCommandLineOption setOpt(
         QStringList{"s", "set"},
@@ -195,15 +195,28 @@ int main(int argc, char** argv)
         }
     }
 
+    // With port 0 the devices share the free port the first one got, where
+    // they can (tools that take a plain address list need one port for all).
     QList<SimDevice*> devices;
+    quint16 shared = 0;
     for (const QHostAddress& address : addresses) {
         const QVariantHash options = optionsOf(address);
-        auto* device = new SimDevice(address, static_cast<quint16>(port), options, &app);
-        devices << device;
-        if (linkOnly)
+        auto* device = new SimDevice(address, port ? quint16(port) : shared, options, &app);
+        if (linkOnly) {
+            devices << device;
             continue;
-        if (!device->listen())
-            return 1;
+        }
+        if (!device->listen()) {
+            delete device;
+            if (port != 0 || shared == 0)
+                return 1;
+            device = new SimDevice(address, 0, options, &app);
+            if (!device->listen())
+                return 1;
+        }
+        if (port == 0 && shared == 0)
+            shared = device->boundPort();
+        devices << device;
         std::printf("devsim: listening on %s:%u\n", qPrintable(address.toString()),
                     device->boundPort());
     }
