@@ -31,29 +31,65 @@ BatchRunnerSlot::BatchRunnerSlot(BatchProgrammingThread* worker) : worker_(worke
         [this](qlonglong done) { Q_EMIT progress(taskId_, done); }, Qt::DirectConnection);
 }
 
-void BatchRunnerSlot::run(int taskId, const QString& ip, quint16 port, bool programming, int type,
-                          const QString& image)
+namespace {
+
+// A copy with storage of its own: no string data is shared by two threads.
+QString ownCopy(const QString& text)
 {
-    taskId_ = taskId;
+    return text.isNull() ? QString() : QString(text.constData(), text.size());
+}
+
+} // namespace
+
+void BatchRunnerSlot::setTask(const Task& task)
+{
+    const std::lock_guard<std::mutex> locker(lock_);
+    next_ = task;
+    next_.ip = ownCopy(task.ip);
+    next_.image = ownCopy(task.image);
+}
+
+bool BatchRunnerSlot::takeEnd(End* end)
+{
+    const std::lock_guard<std::mutex> locker(lock_);
+    if (ends_.isEmpty())
+        return false;
+    *end = ends_.takeFirst();
+    end->version = ownCopy(end->version);
+    return true;
+}
+
+void BatchRunnerSlot::run(int taskId)
+{
+    Task task;
+    {
+        const std::lock_guard<std::mutex> locker(lock_);
+        if (next_.id != taskId)
+            return; // another worker's task
+        task = next_;
+        task.ip = ownCopy(next_.ip);
+        task.image = ownCopy(next_.image);
+    }
+    taskId_ = task.id;
     reason_ = BatchRunner::NoReason;
     workerEnded_ = false;
     transferStarted_ = false;
     stopRequested_ = false;
-    worker_->setPort(port);
-    worker_->setProgramming(programming);
-    worker_->setProgType(type);
-    worker_->setFileName(image);
-    worker_->setTask(taskId, ip);
+    worker_->setPort(task.port);
+    worker_->setProgramming(task.programming);
+    worker_->setProgType(task.type);
+    worker_->setFileName(task.image);
+    worker_->setTask(task.id, task.ip);
     // The connection is made (or refused) before the start returns.
     inStart_ = true;
-    worker_->onTaskStart(taskId);
+    worker_->onTaskStart(task.id);
     inStart_ = false;
     observeLink();
 }
 
-void BatchRunnerSlot::stopTask()
+void BatchRunnerSlot::stopTask(int taskId)
 {
-    if (taskId_ < 0 || workerEnded_)
+    if (taskId_ < 0 || taskId != taskId_ || workerEnded_)
         return;
     stopRequested_ = true;
     worker_->onTaskStop();
@@ -128,9 +164,12 @@ void BatchRunnerSlot::report()
         else
             reason = transferStarted_ ? BatchRunner::Timeout : BatchRunner::NoAnswer;
     }
-    const int id = taskId_;
+    {
+        const std::lock_guard<std::mutex> locker(lock_);
+        ends_.append(End{taskId_, last.status, reason, ownCopy(last.version)});
+    }
     taskId_ = -1;
-    Q_EMIT ended(id, last.status, reason, last.version);
+    Q_EMIT ended();
 }
 
 // ---------------------------------------------------------------- runner
@@ -194,6 +233,8 @@ void BatchRunner::makePool()
         connect(job.slot, &BatchRunnerSlot::started, this, &BatchRunner::onStarted);
         connect(job.slot, &BatchRunnerSlot::progress, this, &BatchRunner::onProgress);
         connect(job.slot, &BatchRunnerSlot::ended, this, &BatchRunner::onEnded);
+        connect(this, &BatchRunner::taskStart, job.slot, &BatchRunnerSlot::run);
+        connect(this, &BatchRunner::taskStop, job.slot, &BatchRunnerSlot::stopTask);
         job.slot->moveToThread(job.thread);
         job.thread->start(QThread::InheritPriority);
         pool_ << job;
@@ -204,6 +245,7 @@ void BatchRunner::dropPool()
 {
     for (const Job& job : pool_) {
         disconnect(job.slot, nullptr, this, nullptr);
+        disconnect(this, nullptr, job.slot, nullptr);
         job.thread->quit();
     }
     for (const Job& job : pool_) {
@@ -280,7 +322,7 @@ void BatchRunner::stop()
     }
     for (const Job& job : pool_) {
         if (job.taskId >= 0)
-            QMetaObject::invokeMethod(job.slot, &BatchRunnerSlot::stopTask, Qt::QueuedConnection);
+            Q_EMIT taskStop(job.taskId);
     }
     checkDone();
 }
@@ -321,18 +363,18 @@ void BatchRunner::give(Job& job, const Pending& pending)
     job.taskId = id;
     job.ip = pending.ip;
     job.readBack = pending.readBack;
-    const bool programming = task_.programming && !pending.readBack;
-    const quint16 port = portResolver_ ? portResolver_(pending.ip) : quint16(0);
-    const QString ip = pending.ip;
-    const int type = task_.type;
-    const QString image = programming ? task_.image : QString();
-    BatchRunnerSlot* slot = job.slot;
     job.attempt = pending.attempt;
-    QMetaObject::invokeMethod(
-        slot, [slot, id, ip, port, programming, type, image] {
-            slot->run(id, ip, port, programming, type, image);
-        },
-        Qt::QueuedConnection);
+    BatchRunnerSlot::Task task;
+    task.id = id;
+    task.ip = pending.ip;
+    task.port = portResolver_ ? portResolver_(pending.ip) : quint16(0);
+    task.programming = task_.programming && !pending.readBack;
+    task.type = task_.type;
+    if (task.programming)
+        task.image = task_.image;
+    job.slot->setTask(task);
+    Q_EMIT taskStart(id);
+    const QString ip = pending.ip;
     if (!pending.readBack) {
         results_[ip].status = InProgress;
         Q_EMIT deviceStarted(ip);
@@ -369,11 +411,18 @@ void BatchRunner::onProgress(int taskId, qint64 done)
     Q_EMIT deviceProgress(job->ip, done, r.bytesTotal);
 }
 
-void BatchRunner::onEnded(int taskId, int status, int reason, const QString& version)
+void BatchRunner::onEnded()
 {
-    Job* job = jobOf(taskId);
+    auto* slot = qobject_cast<BatchRunnerSlot*>(sender());
+    BatchRunnerSlot::End end;
+    if (!slot || !slot->takeEnd(&end))
+        return;
+    Job* job = jobOf(end.id);
     if (!job)
         return; // a task of a pool that is gone
+    const int status = end.status;
+    const int reason = end.reason;
+    const QString version = end.version;
     const QString ip = job->ip;
     const bool readBack = job->readBack;
     const int attempt = job->attempt;

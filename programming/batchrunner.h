@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <functional>
+#include <mutex>
 
 class BatchProgrammingThread;
 class BatchRunnerSlot;
@@ -130,6 +131,10 @@ Q_SIGNALS:
     // The device's result is final (result(ip)).
     void deviceFinished(const QString& ip);
     void finished();
+    // To the workers' slots: run / stop the task of that id (each slot takes
+    // only its own).
+    void taskStart(int taskId);
+    void taskStop(int taskId);
 
 private:
     struct Job
@@ -152,7 +157,7 @@ private:
     void dropPool();
     void dispatch();
     void give(Job& job, const Pending& pending);
-    void onEnded(int taskId, int status, int reason, const QString& version);
+    void onEnded();
     void onStarted(int taskId, qint64 total);
     void onProgress(int taskId, qint64 done);
     Job* jobOf(int taskId);
@@ -181,22 +186,47 @@ private:
 // Drives one worker from the worker's own thread: hands it a task, tells
 // why a failed task failed (from what the worker's link saw), and stops a
 // task under way. Internal to BatchRunner.
+//
+// Task and outcome cross between the runner's thread and the worker's under
+// a standard mutex, as copies of their own (a thread checker sees that
+// ordering; it cannot see the toolkit's event queues).
 class BatchRunnerSlot : public QObject
 {
     Q_OBJECT
 public:
+    struct Task
+    {
+        int id = -1;
+        QString ip;
+        quint16 port = 0;
+        bool programming = false;
+        int type = 0;
+        QString image;
+    };
+    struct End
+    {
+        int id = -1;
+        int status = 0;
+        int reason = 0;
+        QString version;
+    };
+
     explicit BatchRunnerSlot(BatchProgrammingThread* worker);
     BatchProgrammingThread* worker() const { return worker_; }
 
+    // Runner's thread: the task run() takes up next; the outcome of the
+    // task that ended (after ended()).
+    void setTask(const Task& task);
+    bool takeEnd(End* end);
+
 public Q_SLOTS:
-    void run(int taskId, const QString& ip, quint16 port, bool programming, int type,
-             const QString& image);
-    void stopTask();
+    void run(int taskId);
+    void stopTask(int taskId);
 
 Q_SIGNALS:
     void started(int taskId, qint64 total);
     void progress(int taskId, qint64 done);
-    void ended(int taskId, int status, int reason, const QString& version);
+    void ended();
 
 private:
     void observeLink();
@@ -204,6 +234,11 @@ private:
     void cause(int reason);
     void report();
 
+    std::mutex lock_;
+    Task next_;
+    QList<End> ends_;
+
+    // Worker thread only.
     BatchProgrammingThread* worker_;
     int taskId_ = -1;
     int reason_ = 0;
