@@ -38,6 +38,8 @@ DeviceSearch::DeviceSearch(QObject* parent)
     connect(passTimer_, &QTimer::timeout, this, &DeviceSearch::onPassTimer);
     connect(link_, &CommLink::gotNetworkInfo, this, &DeviceSearch::processNetworkInfo);
     connect(link_, &CommLink::gotResult, this, &DeviceSearch::onResult);
+    connect(link_, &CommLink::burstStarted, this, &DeviceSearch::burstStarted);
+    connect(link_, &CommLink::burstFinished, this, &DeviceSearch::burstFinished);
 }
 
 DeviceSearch::~DeviceSearch()
@@ -149,10 +151,12 @@ void DeviceSearch::sendPass()
 
 void DeviceSearch::onDataReady()
 {
+    Q_EMIT burstStarted();
     while (recvSocket_->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = recvSocket_->receiveDatagram();
         processDatagram(datagram.data(), datagram.senderAddress());
     }
+    Q_EMIT burstFinished();
 }
 
 void DeviceSearch::processDatagram(const QByteArray& datagram, const QHostAddress& sender)

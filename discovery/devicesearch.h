@@ -61,7 +61,9 @@ public:
     bool start(const NetIf& intf);
     bool isSearching() const { return passes_ > 0; }
     int passesLeft() const { return passes_; }
-    // One pass (what the pass timer does).
+    // One pass (what the pass timer does); at the first tick without a pass
+    // left the search ends.
+    void onPassTimer();
     void sendPass();
 
     // Handles one UDP datagram / one device information document.
@@ -89,10 +91,14 @@ Q_SIGNALS:
     void searchFinished();
     // The answer to a set-IP or reboot request.
     void operationResult(bool ok);
+    // Around the answers that arrived together (one capture wake-up, one
+    // read of the socket): a receiver may gather the devices found and
+    // show them at once.
+    void burstStarted();
+    void burstFinished();
 
 private:
     void onDataReady();
-    void onPassTimer();
     void onResult(const QByteArray& json);
     void bindSockets();
     void seenAgain(const QString& host, const QString& mac, bool byUdp);
