@@ -1,22 +1,25 @@
 // Batch programming throughput: a 1 MiB image goes into 32 simulated
 // devices (127.0.0.2 .. 127.0.0.33, one devsim process) whose every answer
-// takes 1 ms (reply-delay-ms=1), as on a real network. In one run, medians
-// of the repeats:
+// takes 1 ms (reply-delay-ms=1), as on a real network, through the batch
+// dialog (offscreen). In one run, medians of the repeats:
 //   - one device alone,
 //   - the whole batch with the default number of parallel devices (the
 //     ideal thread count),
 //   - the whole batch with 32 parallel devices,
 //   - the same through `fieldmate-cli program --jobs 32` (the whole process),
 // each with the wall time, its ratio to one device alone, the CPU time of
-// the thread that drives the batch (the GUI thread in the program) and
-// devsim's CPU time. Every stored image is compared with the one sent.
+// the GUI thread (the dialog, its table and the batch runner) and devsim's
+// CPU time. Every stored image is compared with the one sent.
 //
 // Run: bench_batch [repeats] [devsim-threads]   (default 3, devsim's default)
+#include "programming/batchprogrammingdialog.h"
 #include "programming/batchrunner.h"
 
 #include "benchutil.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -141,24 +144,24 @@ public:
         return list;
     }
 
-    Run runner(int jobs, int devices)
+    Run dialog(int jobs, int devices)
     {
         clearStore(devices);
-        BatchRunner batch(jobs);
+        BatchProgrammingDialog dialog(nullptr, jobs);
         const quint16 p = port;
-        batch.setPortResolver([p](const QString&) { return p; });
-        batch.setReadBack(false);
-        BatchRunner::Task task;
-        task.programming = true;
-        task.image = image;
+        dialog.setPortResolver([p](const QString&) { return p; });
+        for (const QString& ip : this->devices(devices))
+            dialog.addDevice(ip);
+        dialog.form()->leFile->setText(image);
+        dialog.show();
         QEventLoop loop;
-        QObject::connect(&batch, &BatchRunner::finished, &loop, &QEventLoop::quit);
+        QObject::connect(dialog.runner(), &BatchRunner::finished, &loop, &QEventLoop::quit);
         Run result;
         const double cpu0 = bench::threadCpuSeconds();
         const double sim0 = processCpuSeconds(devsim.processId());
         QElapsedTimer wall;
         wall.start();
-        batch.start(this->devices(devices), task);
+        dialog.form()->btnProgram->click();
         loop.exec();
         result.wallMs = double(wall.nsecsElapsed()) / 1e6;
         result.driverCpuMs = (bench::threadCpuSeconds() - cpu0) * 1000.0;
@@ -222,7 +225,9 @@ struct Row
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     const int repeats = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
     const QString devsimThreads = argc > 2 ? QString::fromLatin1(argv[2]) : QString();
     const int defaultJobs = BatchRunner::defaultJobs();
@@ -251,9 +256,9 @@ int main(int argc, char** argv)
     // Interleaved, so that a disturbance of the shared machine hits all.
     for (int r = 0; r < repeats; ++r) {
         for (int k = 0; k < 3; ++k)
-            one.add(bench.runner(1, 1));
-        byDefault.add(bench.runner(defaultJobs, kDevices));
-        parallel.add(bench.runner(kDevices, kDevices));
+            one.add(bench.dialog(1, 1));
+        byDefault.add(bench.dialog(defaultJobs, kDevices));
+        parallel.add(bench.dialog(kDevices, kDevices));
         cli.add(bench.cli(kDevices));
         std::fprintf(stderr, "round %d of %d done\n", r + 1, repeats);
     }
@@ -261,7 +266,7 @@ int main(int argc, char** argv)
     const double t1 = median(one.wall);
     std::printf("1 MiB image, reply-delay-ms=1, %d cores, default jobs %d, medians of %d rounds\n",
                 QThread::idealThreadCount(), defaultJobs, repeats);
-    std::printf("%-26s %10s %8s %14s %9s %11s %10s\n", "run", "wall ms", "x one", "driver CPU ms",
+    std::printf("%-26s %10s %8s %14s %9s %11s %10s\n", "run", "wall ms", "x one", "GUI CPU ms",
                 "CPU share", "devsim CPU", "not intact");
     for (Row* row : {&one, &byDefault, &parallel, &cli}) {
         const double wall = median(row->wall);
@@ -269,7 +274,7 @@ int main(int argc, char** argv)
         std::printf("%-26s %10.0f %8.2f %14.0f %8.1f%% %11.0f %10d\n", row->name, wall, wall / t1, cpu,
                     100.0 * cpu / wall, median(row->sim), row->notIntact);
     }
-    std::printf("(driver CPU: the thread that runs the batch; for fieldmate-cli the whole process)\n");
+    std::printf("(GUI CPU: the dialog's thread; for fieldmate-cli the whole process)\n");
     const int bad = one.notIntact + byDefault.notIntact + parallel.notIntact + cli.notIntact;
     return bad == 0 ? 0 : 2;
 }

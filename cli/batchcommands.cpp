@@ -3,6 +3,7 @@
 #include "cli/cliutil.h"
 
 #include "common/addresspatterns.h"
+#include "programming/batchprogrammingthread.h"
 #include "programming/batchrunner.h"
 #include "programming/devicelist.h"
 #include "programming/firmwarepackage.h"
@@ -43,7 +44,7 @@ public:
             const BatchRunner::Result r = runner_.result(ip);
             if (!bar_) {
                 QString line = QStringLiteral("%1: %2").arg(ip, BatchRunner::statusText(r.status));
-                if (r.reason != BatchRunner::NoReason)
+                if (r.reason != BatchRunner::Reason::None)
                     line += QStringLiteral(" (%1)").arg(BatchRunner::reasonText(r.reason));
                 if (!r.version.isEmpty())
                     line += QStringLiteral(", version %1").arg(r.version);
@@ -72,7 +73,8 @@ private:
         for (const BatchRunner::Result& r : runner_.results()) {
             done += r.bytesDone;
             total += r.bytesTotal;
-            failed += r.status == BatchRunner::Failed;
+            failed += r.status == BatchProgrammingThread::Failed ||
+                      r.status == BatchProgrammingThread::Stopped;
         }
         const int devices = runner_.devices().size();
         const double part = programming_ ? (total > 0 ? double(done) / double(total) : 0.0)
@@ -106,11 +108,13 @@ void onSignal(int)
 QString statusKey(int status)
 {
     switch (status) {
-    case BatchRunner::Succeeded:
+    case BatchProgrammingThread::Succeeded:
         return QStringLiteral("succeeded");
-    case BatchRunner::Failed:
+    case BatchProgrammingThread::Failed:
         return QStringLiteral("failed");
-    case BatchRunner::InProgress:
+    case BatchProgrammingThread::Stopped:
+        return QStringLiteral("stopped");
+    case BatchProgrammingThread::InProgress:
         return QStringLiteral("in-progress");
     default:
         return QStringLiteral("not-started");
@@ -122,7 +126,7 @@ void printResults(const BatchRunner& runner, bool json, bool programming)
     for (const BatchRunner::Result& r : runner.results()) {
         if (json) {
             QJsonObject object{{"ip", r.ip}, {"status", statusKey(r.status)}};
-            if (r.reason != BatchRunner::NoReason) {
+            if (r.reason != BatchRunner::Reason::None) {
                 object.insert(QStringLiteral("reason"), BatchRunner::reasonKey(r.reason));
                 object.insert(QStringLiteral("reasonText"), BatchRunner::reasonText(r.reason));
             }
@@ -135,7 +139,7 @@ void printResults(const BatchRunner& runner, bool json, bool programming)
             continue;
         }
         QStringList fields{r.ip, BatchRunner::statusText(r.status)};
-        if (r.reason != BatchRunner::NoReason)
+        if (r.reason != BatchRunner::Reason::None)
             fields << BatchRunner::reasonText(r.reason);
         else if (!r.version.isEmpty())
             fields << r.version;
@@ -272,19 +276,16 @@ int runProgram(const QStringList& arguments)
         return args.usage();
     }
 
-    // A package is unpacked into a folder of this run's own.
-    QTemporaryDir unpacked;
-    FirmwarePackage::setBaseDir(unpacked.path());
     if (!QFile::exists(file)) {
         args.fail(QStringLiteral("--file %1 does not exist").arg(file));
         return args.usage();
     }
-    task.image = file;
-    FirmwarePackage package(file);
-    switch (package.unpackImage()) {
+    // A package is unpacked into a folder of this run's own (the program's
+    // folder is not writable once installed).
+    QTemporaryDir unpacked;
+    FirmwarePackage::setBaseDir(unpacked.path());
+    switch (FirmwarePackage::prepareRunImage(file, &task.image, &task.ownsImage)) {
     case FirmwarePackage::Result::Unpacked:
-        task.image = FirmwarePackage::tempImagePath();
-        break;
     case FirmwarePackage::Result::NotPackage:
         break;
     case FirmwarePackage::Result::Damaged:

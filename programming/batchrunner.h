@@ -1,5 +1,7 @@
 #pragma once
 
+#include "programming/batchprogrammingthread.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -8,243 +10,134 @@
 #include <QVector>
 
 #include <functional>
-#include <mutex>
 
-class BatchProgrammingThread;
-class BatchRunnerSlot;
 class QDateTime;
 class QIODevice;
 class QThread;
 
 // Runs a batch: programs, or only reads the version of, a list of devices,
 // spread over a pool of BatchProgrammingThread workers, each in a thread of
-// its own with its own connection. Plain code without widgets, shared by
-// the batch dialog and the command-line tool.
+// its own with its own connection. Plain code without widgets: the batch
+// dialog and the command-line tool both drive their batches through it.
 //
-// Every device of a batch ends with exactly one result (status, reason,
-// version) and one deviceFinished(); the batch ends with finished() once
-// every device that is still listed has its result. Devices are served in
-// list order; a worker that ends a task takes the next device at once.
+// One batch runs at a time. It starts by resetting the result of every
+// device it covers. Devices are served in list order; a worker that ends a
+// task takes the next device at once. Every device of a batch ends with
+// exactly one result (status, reason, version) and one deviceFinished(),
+// and the batch ends with finished() once no worker is busy any more.
+// A device removed meanwhile gets no further task and no result, and its
+// worker goes on with the next device. stop() hands out no further device
+// and ends the tasks under way as Stopped.
 class BatchRunner : public QObject
 {
     Q_OBJECT
 public:
-    // Same numbers as the workers' task status.
-    enum Status { NotStarted = 0, InProgress = 1, Succeeded = 2, Failed = 3 };
-    // Why a device failed (or was not served).
-    enum Reason {
-        NoReason = 0,
-        NoConnection, // the TCP connection could not be made
-        NoAnswer,     // the device did not answer the version or start request
-        RefusedStart, // 0x0100 answered with 0
-        RefusedChunk, // a 0x0101 answered with 0
-        LinkLost,     // the connection broke or a command could not be written
-        Timeout,      // a chunk stayed unacknowledged, or 0x0103 never came
-        Stopped,      // the batch was stopped
-    };
+    using Status = BatchProgrammingThread::Status;
+    using Reason = BatchProgrammingThread::Reason;
 
     struct Task
     {
         bool programming = false;
-        int type = 0;   // programming type byte
-        QString image;  // the bare image to send (programming only)
+        int type = 0;     // programming type byte
+        QString image;    // the bare image to send (programming only)
+        bool ownsImage = false; // the runner removes it when no longer needed
     };
 
     struct Result
     {
         QString ip;
-        int status = NotStarted;
-        Reason reason = NoReason;
-        // Version-only task: the version read. Programming task: the version
-        // read back after success (empty when the device did not answer).
+        int status = BatchProgrammingThread::NotStarted;
+        Reason reason = Reason::None;
+        // The version read (a programming task: read back afterwards; empty
+        // when the device did not answer in time).
         QString version;
         qint64 bytesDone = 0;
         qint64 bytesTotal = 0;
     };
 
     static constexpr int kMaxJobs = 64;
-    // Attempts and spacing of the version read-back after programming (the
-    // device may be restarting its program).
-    static constexpr int kReadBackAttempts = 5;
-    static constexpr int kReadBackDelayMs = 1000;
-
-    // The number of devices served at once by default: the machine's ideal
-    // thread count, at least 1, at most kMaxJobs.
+    // Devices served at once by default: the machine's ideal thread count,
+    // at least 1 (at most kMaxJobs).
     static int defaultJobs();
     static int clampJobs(int jobs);
 
-    // jobs <= 0: defaultJobs().
+    // jobs <= 0: defaultJobs(). The workers and their threads are made here.
     explicit BatchRunner(int jobs = 0, QObject* parent = nullptr);
     ~BatchRunner() override;
 
-    int jobs() const { return jobs_; }
-    // Takes effect at once when idle, else when the batch has ended.
+    int jobs() const { return workers_.size(); }
+    // Now when idle, else when the running batch has ended.
     void setJobs(int jobs);
 
-    // Starts a batch over the devices (duplicates and blank entries are
-    // dropped). Every device's result is reset first. False when a batch is
-    // running or there is nothing to do.
+    // Starts a batch over the devices (duplicates dropped). An image the
+    // task owns replaces the previous batch's one, which is removed. False
+    // when a batch is running or there are no devices.
     bool start(const QStringList& devices, const Task& task);
-    // No further device is started; devices under way end as Failed with
-    // reason Stopped, those not yet started keep NotStarted with reason
-    // Stopped.
-    void stop();
     // Runs the last batch's task again for exactly the devices that failed.
     bool retryFailed();
-    // The device gets no (further) task and no result: a running task's
-    // outcome is dropped, and its worker goes on with the next device.
+    void stop();
     void removeDevice(const QString& ip);
 
-    bool isRunning() const { return running_; }
-    bool isStopping() const { return stopping_; }
+    bool isRunning() const { return !busy_.isEmpty(); }
     QStringList devices() const { return devices_; }
+    // Devices of the running batch not yet handed to a worker.
+    QStringList pendingDevices() const { return queue_; }
+    Task task() const { return task_; }
     Result result(const QString& ip) const { return results_.value(ip); }
     QList<Result> results() const;
-    Task task() const { return task_; }
+    // Devices of the batch that did not succeed.
     int failedCount() const;
+
+    const QVector<BatchProgrammingThread*>& workers() const { return workers_; }
+    const QVector<QThread*>& threads() const { return threads_; }
 
     static QString statusText(int status);
     static QString reasonText(Reason reason);
-    // A stable lower-case word for scripts ("no-connection", ...).
+    // A stable word for scripts ("cannot-connect", "start-refused", ...).
     static QString reasonKey(Reason reason);
     // The batch report: a time stamp, the heading, a rule and one line per
-    // device, "IP<tab><tab>Status"; a device with a reason adds a tab and
-    // the reason.
+    // device, "IP<tab><tab>Status", and a tab and the reason when there is
+    // one.
     static void writeReport(QIODevice* out, const QList<Result>& results, const QDateTime& time);
 
-    // Seams: the device port per address (0: 8712); a hook that sets up
-    // each worker when it is made (time-outs); read-back after programming
-    // on or off, and its spacing.
+    // Seam: the device port per address (0: 8712).
     void setPortResolver(std::function<quint16(const QString&)> resolver)
     {
         portResolver_ = std::move(resolver);
     }
-    void setWorkerSetup(std::function<void(BatchProgrammingThread*)> setup);
-    void setReadBack(bool on) { readBack_ = on; }
-    void setReadBackDelay(int ms) { readBackDelayMs_ = ms; }
 
 Q_SIGNALS:
-    // Batch begins: every result has been reset.
-    void batchStarted();
+    // The device's result was reset for a batch (start, retry).
+    void deviceReset(const QString& ip);
     void deviceStarted(const QString& ip);
     void deviceProgress(const QString& ip, qint64 done, qint64 total);
     // The device's result is final (result(ip)).
     void deviceFinished(const QString& ip);
     void finished();
-    // To the workers' slots: run / stop the task of that id (each slot takes
-    // only its own).
+    // To the workers: take task id (only the worker it was given to does);
+    // end the task under way.
     void taskStart(int taskId);
-    void taskStop(int taskId);
+    void taskStop();
 
 private:
-    struct Job
-    {
-        QThread* thread = nullptr;
-        BatchRunnerSlot* slot = nullptr;
-        int taskId = -1; // -1: idle
-        QString ip;
-        bool readBack = false;
-        int attempt = 0;
-    };
-    struct Pending
-    {
-        QString ip;
-        bool readBack = false;
-        int attempt = 0;
-    };
-
-    void makePool();
+    void makePool(int count);
     void dropPool();
-    void dispatch();
-    void give(Job& job, const Pending& pending);
-    void onEnded();
-    void onStarted(int taskId, qint64 total);
-    void onProgress(int taskId, qint64 done);
-    Job* jobOf(int taskId);
-    void finishDevice(const QString& ip);
-    void checkDone();
-    bool launch(const QStringList& devices);
+    void launch(const QStringList& devices);
+    void give(BatchProgrammingThread* worker);
+    void onWorkerFinished();
+    void onProgrammingStarted(qlonglong total);
+    void onProgrammingUpdated(qlonglong done);
+    void releaseImage();
 
-    int jobs_ = 1;
+    QVector<QThread*> threads_;
+    QVector<BatchProgrammingThread*> workers_;
     int wantedJobs_ = 1;
-    QVector<Job> pool_;
     QStringList devices_;
     QHash<QString, Result> results_;
-    QList<Pending> queue_;
-    int delayed_ = 0; // read-backs waiting for their delay
+    QStringList queue_;
+    QHash<BatchProgrammingThread*, QString> busy_;
     Task task_;
-    bool running_ = false;
     bool stopping_ = false;
-    bool readBack_ = true;
-    int readBackDelayMs_ = kReadBackDelayMs;
-    int nextTaskId_ = 1;
-    quint64 batchSerial_ = 0;
+    int nextTaskId_ = 0;
     std::function<quint16(const QString&)> portResolver_;
-    std::function<void(BatchProgrammingThread*)> workerSetup_;
-};
-
-// Drives one worker from the worker's own thread: hands it a task, tells
-// why a failed task failed (from what the worker's link saw), and stops a
-// task under way. Internal to BatchRunner.
-//
-// Task and outcome cross between the runner's thread and the worker's under
-// a standard mutex, as copies of their own (a thread checker sees that
-// ordering; it cannot see the toolkit's event queues).
-class BatchRunnerSlot : public QObject
-{
-    Q_OBJECT
-public:
-    struct Task
-    {
-        int id = -1;
-        QString ip;
-        quint16 port = 0;
-        bool programming = false;
-        int type = 0;
-        QString image;
-    };
-    struct End
-    {
-        int id = -1;
-        int status = 0;
-        int reason = 0;
-        QString version;
-    };
-
-    explicit BatchRunnerSlot(BatchProgrammingThread* worker);
-    BatchProgrammingThread* worker() const { return worker_; }
-
-    // Runner's thread: the task run() takes up next; the outcome of the
-    // task that ended (after ended()).
-    void setTask(const Task& task);
-    bool takeEnd(End* end);
-
-public Q_SLOTS:
-    void run(int taskId);
-    void stopTask(int taskId);
-
-Q_SIGNALS:
-    void started(int taskId, qint64 total);
-    void progress(int taskId, qint64 done);
-    void ended();
-
-private:
-    void observeLink();
-    void onWorkerFinished();
-    void cause(int reason);
-    void report();
-
-    std::mutex lock_;
-    Task next_;
-    QList<End> ends_;
-
-    // Worker thread only.
-    BatchProgrammingThread* worker_;
-    int taskId_ = -1;
-    int reason_ = 0;
-    bool inStart_ = false;
-    bool workerEnded_ = false;
-    bool transferStarted_ = false;
-    bool stopRequested_ = false;
-    bool observing_ = false;
 };

@@ -129,7 +129,7 @@ void TestCli::versionAndBackup()
     auto lines = jsonLines(run.out);
     QCOMPARE(lines.value("127.0.0.2").value("version").toString(), QString("v1.4.0"));
     QCOMPARE(lines.value("127.0.0.3").value("version").toString(), QString("v2.0.1"));
-    QCOMPARE(lines.value("127.0.0.4").value("reason").toString(), QString("no-connection"));
+    QCOMPARE(lines.value("127.0.0.4").value("reason").toString(), QString("cannot-connect"));
     run = runCli({"version", "--port", port, "127.0.0.3"});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QString("127.0.0.3\tSucceeded\tv1.4.0\n"));
@@ -172,7 +172,7 @@ void TestCli::programList()
     const auto lines = jsonLines(run.out);
     QCOMPARE(lines.keys(), (QStringList{"127.0.0.2", "127.0.0.250", "127.0.0.3", "127.0.0.5", "127.0.0.6"}));
     const QList<QPair<QString, QString>> failed = {
-        {"127.0.0.3", "refused-start"}, {"127.0.0.250", "no-connection"}, {"127.0.0.5", "refused-chunk"}};
+        {"127.0.0.3", "start-refused"}, {"127.0.0.250", "cannot-connect"}, {"127.0.0.5", "data-refused"}};
     for (const auto& f : failed) {
         QCOMPARE(lines.value(f.first).value("status").toString(), QString("failed"));
         QCOMPARE(lines.value(f.first).value("reason").toString(), f.second);
@@ -189,9 +189,9 @@ void TestCli::programList()
 
     const QStringList report = QString::fromUtf8(readFile(work.file("report.txt"))).split('\n');
     QCOMPARE(report.mid(2), (QStringList{"IP\t\t\t\t\tResult", QString(48, '='), "127.0.0.6\t\tSucceeded",
-                                         "127.0.0.2\t\tSucceeded", "127.0.0.3\t\tFailed\tRefused start",
-                                         "127.0.0.250\t\tFailed\tNo connection",
-                                         "127.0.0.5\t\tFailed\tRefused chunk", ""}));
+                                         "127.0.0.2\t\tSucceeded", "127.0.0.3\t\tFailed\tStart refused",
+                                         "127.0.0.250\t\tFailed\tCannot connect",
+                                         "127.0.0.5\t\tFailed\tData refused", ""}));
 }
 
 // As root: the search on the host end of a veth pair finds a device by UDP

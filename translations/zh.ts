@@ -180,16 +180,8 @@
             <translation>操作员已停止</translation>
         </message>
         <message>
-            <source>No connection</source>
-            <translation>无法连接</translation>
-        </message>
-        <message>
-            <source>Refused start</source>
-            <translation>拒绝开始</translation>
-        </message>
-        <message>
-            <source>Refused chunk</source>
-            <translation>拒绝数据块</translation>
+            <source>Parallel devices</source>
+            <translation>并行设备数</translation>
         </message>
     </context>
     <context>
