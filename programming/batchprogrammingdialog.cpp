@@ -31,6 +31,7 @@
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 // ------------------------------------------------------------------- form
@@ -175,7 +176,15 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
         if (QTableWidgetItem* status = ui->tableWidget->item(rowOf(ip), ColStatus))
             status->setData(StatusRole, BatchProgrammingThread::InProgress);
     });
-    connect(batchRunner, &BatchRunner::deviceProgress, this, &BatchProgrammingDialog::showProgress);
+    progressTimer = new QTimer(this);
+    progressTimer->setSingleShot(true);
+    progressTimer->setInterval(kProgressRedrawMs);
+    connect(progressTimer, &QTimer::timeout, this, &BatchProgrammingDialog::showPendingProgress);
+    connect(batchRunner, &BatchRunner::deviceProgress, this, [this](const QString& ip) {
+        progressed.insert(ip);
+        if (!progressTimer->isActive())
+            progressTimer->start();
+    });
     connect(batchRunner, &BatchRunner::deviceFinished, this, &BatchProgrammingDialog::showResult);
     connect(batchRunner, &BatchRunner::finished, this, &BatchProgrammingDialog::updateControls);
 }
@@ -532,6 +541,7 @@ void BatchProgrammingDialog::updateControls()
 void BatchProgrammingDialog::resetRow(const QString& ip)
 {
     // Nothing an earlier batch left shows in the row or goes into the report.
+    progressed.remove(ip);
     const int row = rowOf(ip);
     QTableWidget* table = ui->tableWidget;
     if (QTableWidgetItem* status = table->item(row, ColStatus)) {
@@ -567,6 +577,7 @@ void BatchProgrammingDialog::setRowResult(int row, int status, int reason)
 
 void BatchProgrammingDialog::showResult(const QString& ip)
 {
+    showProgress(ip);
     const int row = rowOf(ip);
     const BatchRunner::Result r = batchRunner->result(ip);
     setRowResult(row, r.status, int(r.reason));
@@ -576,8 +587,21 @@ void BatchProgrammingDialog::showResult(const QString& ip)
     }
 }
 
-void BatchProgrammingDialog::showProgress(const QString& ip, qint64 done, qint64 total)
+void BatchProgrammingDialog::showPendingProgress()
 {
+    const QSet<QString> rows = progressed;
+    for (const QString& ip : rows)
+        showProgress(ip);
+}
+
+void BatchProgrammingDialog::showProgress(const QString& ip)
+{
+    progressed.remove(ip);
+    const BatchRunner::Result r = batchRunner->result(ip);
+    const qint64 done = r.bytesDone;
+    const qint64 total = r.bytesTotal;
+    if (total <= 0)
+        return; // nothing sent yet
     if (QProgressBar* bar = progressBar(rowOf(ip))) {
         if (bar->maximum() != int(total) || bar->minimum() != 0)
             bar->setRange(0, int(total));

@@ -20,6 +20,7 @@ class QProgressBar;
 class QPushButton;
 class QTableWidget;
 class QThread;
+class QTimer;
 class QVBoxLayout;
 
 // Form of the batch programming dialog, built in code.
@@ -69,6 +70,7 @@ class BatchProgrammingDialog : public QDialog
     Q_OBJECT
 public:
     static constexpr int StatusRole = Qt::UserRole + 1;
+    static constexpr int kProgressRedrawMs = 100;
     enum Column { ColIp = 0, ColVersion = 1, ColProgress = 2, ColStatus = 3, ColReason = 4 };
 
     // workerCount 0: the "Parallel devices" setting (by default as many
@@ -142,7 +144,8 @@ private:
     void updateControls();
     void resetRow(const QString& ip);
     void showResult(const QString& ip);
-    void showProgress(const QString& ip, qint64 done, qint64 total);
+    void showProgress(const QString& ip);
+    void showPendingProgress();
     void setRowResult(int row, int status, int reason);
     void clearDevices();
     int rowOf(const QString& ip) const;
@@ -151,5 +154,10 @@ private:
     QStringList devices;
     QSet<QString> known; // the devices, for the duplicate check
     BatchRunner* batchRunner;
+    // Rows whose progress changed since the bars were last drawn: the bars
+    // follow at most every kProgressRedrawMs, not at every report of every
+    // worker.
+    QSet<QString> progressed;
+    QTimer* progressTimer;
     QDateTime reportTime;
 };
