@@ -149,14 +149,14 @@ void TestCli::versionAndBackup()
 }
 
 // A list with a device that refuses the start, one that refuses a chunk and
-// an address nobody answers: the others get the package's bare image byte
+// an address nobody answers (devsim serving on two threads): the others get the package's bare image byte
 // for byte; status 1; the JSON lines and the report name each failed
 // device with its reason.
 void TestCli::programList()
 {
     TempWorkDir work;
     DevsimProcess devsim;
-    QVERIFY(devsim.start({"--range", "127.0.0.2-6", "--set", "prog-dir=" + work.file("store"), "--set",
+    QVERIFY(devsim.start({"--range", "127.0.0.2-6", "--threads", "2", "--set", "prog-dir=" + work.file("store"), "--set",
                           "prog-install-ms=10", "--set", "127.0.0.3/prog-refuse-start=1", "--set",
                           "127.0.0.5/prog-refuse-chunk=2", "--set", "127.0.0.6/prog-legacy=1"}));
     const QByteArray image = pattern(5000, 3);
