@@ -26,6 +26,9 @@ inline const char* fontItalic() { return "Font/italic"; }
 inline const char* screenGroup() { return "screen"; }
 inline const char* screenWidth() { return "screen/width"; }
 inline const char* screenHeight() { return "screen/height"; }
+// Devices the batch dialog serves at once (1 to 64; absent: the number of
+// cores).
+inline const char* batchParallelDevices() { return "Batch/parallelDevices"; }
 } // namespace Key
 
 inline const char* chineseValue() { return "Chinese"; }

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QTextStream>
+#include <QThread>
 #include <cstdio>
 
 namespace {
@@ -67,7 +68,7 @@ int main(int argc, char** argv)
                        "127.0.0.2-33 (repeatable)."),
         QStringLiteral("first-last"));
     const QCommandLineOption portOpt(
-        QStringList{"p", "port"}, QStringLiteral("TCP port (default 8712; 0 picks a free port)."),
+        QStringList{"p", "port"}, QStringLiteral("TCP port (default 8712; 0 picks a free port, the same for all devices where it can)."),
         QStringLiteral("port"), QStringLiteral("8712"));
     const QCommandLineOption setOpt(
         QStringList{"s", "set"},
@@ -91,6 +92,12 @@ int main(int argc, char** argv)
                        "addresses fit no subnet of the searching host. Their addresses are not "
                        "put on the interface and they listen on no port, so thousands fit in "
                        "one process."));
+    const QCommandLineOption threadsOpt(
+        QStringLiteral("threads"),
+        QStringLiteral("Serve the devices on this many threads, the devices spread over them "
+                       "(default 1; not with --discovery)."),
+        QStringLiteral("n"), QStringLiteral("1"));
+    parser.addOption(threadsOpt);
     parser.addOption(listenOpt);
     parser.addOption(linkOnlyOpt);
     parser.addOption(discoveryOpt);
@@ -195,15 +202,57 @@ int main(int argc, char** argv)
         }
     }
 
+    bool threadsOk = false;
+    const int threadCount = parser.value(threadsOpt).toInt(&threadsOk);
+    if (!threadsOk || threadCount < 1 || threadCount > 64 ||
+        (threadCount > 1 && parser.isSet(discoveryOpt))) {
+        std::fprintf(stderr, "devsim: --threads must be 1 to 64 (1 with --discovery)\n");
+        return 2;
+    }
+    // Device k lives in thread k modulo the count; thread 0 is this one.
+    QList<QThread*> threads{app.thread()};
+    for (int i = 1; i < threadCount; ++i) {
+        threads << new QThread(&app);
+        threads.last()->start();
+    }
+    auto makeDevice = [&](const QHostAddress& address, quint16 devicePort, const QVariantHash& options,
+                          QThread* home) {
+        auto* device = new SimDevice(address, devicePort, options, home == app.thread() ? &app : nullptr);
+        if (home != app.thread())
+            device->moveToThread(home);
+        return device;
+    };
+    auto listenIn = [&](SimDevice* device) {
+        bool ok = false;
+        QMetaObject::invokeMethod(device, [device, &ok] { ok = device->listen(); },
+                                  device->thread() == app.thread() ? Qt::DirectConnection
+                                                                   : Qt::BlockingQueuedConnection);
+        return ok;
+    };
+
+    // With port 0 the devices share the free port the first one got, where
+    // they can (tools that take a plain address list need one port for all).
     QList<SimDevice*> devices;
+    quint16 shared = 0;
     for (const QHostAddress& address : addresses) {
         const QVariantHash options = optionsOf(address);
-        auto* device = new SimDevice(address, static_cast<quint16>(port), options, &app);
-        devices << device;
-        if (linkOnly)
+        QThread* home = threads.at(devices.size() % threads.size());
+        auto* device = makeDevice(address, port ? quint16(port) : shared, options, home);
+        if (linkOnly) {
+            devices << device;
             continue;
-        if (!device->listen())
-            return 1;
+        }
+        if (!listenIn(device)) {
+            device->deleteLater();
+            if (port != 0 || shared == 0)
+                return 1;
+            device = makeDevice(address, 0, options, home);
+            if (!listenIn(device))
+                return 1;
+        }
+        if (port == 0 && shared == 0)
+            shared = device->boundPort();
+        devices << device;
         std::printf("devsim: listening on %s:%u\n", qPrintable(address.toString()),
                     device->boundPort());
     }

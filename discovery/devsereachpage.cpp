@@ -2,6 +2,7 @@
 
 #include "comm/commlink.h"
 #include "common/msgbox.h"
+#include "discovery/devicesearch.h"
 #include "discovery/dialogsetip.h"
 
 #include <QAction>
@@ -14,12 +15,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QNetworkDatagram>
-#include <QNetworkInterface>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QUdpSocket>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -27,7 +25,6 @@
 
 namespace {
 
-constexpr int kPassIntervalMs = 1000;
 constexpr int kInterfaceIntervalMs = 250;
 
 } // namespace
@@ -77,31 +74,20 @@ void UI_DevSereachPage::retranslateUi(QWidget* page)
 DevSereachPage::DevSereachPage(QWidget* parent)
     : QWidget(parent),
       ui(new UI_DevSereachPage),
-      timerRefresh(new QTimer(this)),
       timerIntf(new QTimer(this)),
-      recvSocket(new QUdpSocket(this)),
-      sendSocket(new QUdpSocket(this)),
-      link(new CommLink(this)),
+      search(new DeviceSearch(this)),
       interfaceSource(&NetIf::all)
 {
     ui->setupUi(this);
-    timerRefresh->setInterval(kPassIntervalMs);
 
-    sendSocket->bind(QHostAddress::AnyIPv4, Discovery::kSearchPort);
-    recvSocket->bind(QHostAddress::AnyIPv4, Discovery::kDevicePort);
-    // Our own request starts like a reply; it must not come back to us. On
-    // this platform the option acts on the sending socket.
-    recvSocket->setSocketOption(QAbstractSocket::MulticastLoopbackOption, 0);
-    sendSocket->setSocketOption(QAbstractSocket::MulticastLoopbackOption, 0);
-
-    connect(recvSocket, &QUdpSocket::readyRead, this, &DevSereachPage::onDataReady);
     connect(ui->btnRefresh, &QPushButton::clicked, this, &DevSereachPage::onBtnRefreshClicked);
-    connect(timerRefresh, &QTimer::timeout, this, &DevSereachPage::onTimerRefreshTimeout);
     connect(timerIntf, &QTimer::timeout, this, &DevSereachPage::onTimerIntfTimeout);
-    connect(link, &CommLink::gotNetworkInfo, this, &DevSereachPage::onCommLinkNetworkInfo);
-    connect(link, &CommLink::gotResult, this, &DevSereachPage::onCommLinkResult);
-    connect(link, &CommLink::burstStarted, this, &DevSereachPage::gatherRows);
-    connect(link, &CommLink::burstFinished, this, &DevSereachPage::insertGatheredRows);
+    connect(search, &DeviceSearch::deviceFound, this, &DevSereachPage::onDeviceFound);
+    connect(search, &DeviceSearch::operationResult, this, [this](bool ok) {
+        onCommLinkResult(Discovery::buildResult(ok));
+    });
+    connect(search, &DeviceSearch::burstStarted, this, &DevSereachPage::gatherRows);
+    connect(search, &DeviceSearch::burstFinished, this, &DevSereachPage::insertGatheredRows);
     connect(ui->treeWidget, &QTreeWidget::customContextMenuRequested, this,
             &DevSereachPage::onCustomContextMenuRequested);
 
@@ -110,13 +96,23 @@ DevSereachPage::DevSereachPage(QWidget* parent)
 
 DevSereachPage::~DevSereachPage()
 {
-    // Leave the group where a search joined it (a socket that could not
-    // bind its port never joined).
-    if (!joinedInterface.isEmpty() && recvSocket->state() == QAbstractSocket::BoundState)
-        recvSocket->leaveMulticastGroup(QHostAddress(QString::fromLatin1(Discovery::groupAddress())),
-                                        QNetworkInterface::interfaceFromName(joinedInterface));
     qDeleteAll(gatheredRows);
     delete ui;
+}
+
+CommLink* DevSereachPage::commLink() const
+{
+    return search->commLink();
+}
+
+int DevSereachPage::passesLeft() const
+{
+    return search->passesLeft();
+}
+
+const Discovery::SeenDevices& DevSereachPage::seenDevices() const
+{
+    return search->seenDevices();
 }
 
 void DevSereachPage::setInterfaceSource(InterfaceSource source)
@@ -136,7 +132,7 @@ void DevSereachPage::setDialogRunner(DialogRunner runner)
 
 void DevSereachPage::setPassInterval(int ms)
 {
-    timerRefresh->setInterval(ms);
+    search->setPassInterval(ms);
 }
 
 void DevSereachPage::changeEvent(QEvent* event)
@@ -166,7 +162,7 @@ void DevSereachPage::onTimerIntfTimeout()
 
 void DevSereachPage::onBtnRefreshClicked()
 {
-    if (passes > 0) {
+    if (search->isSearching()) {
         MsgBox::standard(QMessageBox::Information, QCoreApplication::translate("DevSearchPage", "Search device"),
                          QCoreApplication::translate("DevSearchPage", "Searching device..."), QMessageBox::Ok, QMessageBox::Ok);
         return;
@@ -188,66 +184,18 @@ void DevSereachPage::onBtnRefreshClicked()
         return;
     }
 
-    link->setNetworkInterface(chosenIntf.name, chosenIntf.hardwareAddress);
-
-    const QNetworkInterface qIntf = QNetworkInterface::interfaceFromName(chosenIntf.name);
-    // Results are not checked; a socket that could not bind its port (another
-    // program holds it) simply takes no part.
-    if (recvSocket->state() == QAbstractSocket::BoundState) {
-        recvSocket->joinMulticastGroup(
-            QHostAddress(QString::fromLatin1(Discovery::groupAddress())), qIntf);
-        joinedInterface = chosenIntf.name;
-    }
-    if (sendSocket->state() == QAbstractSocket::BoundState)
-        sendSocket->setMulticastInterface(qIntf);
-
     qDeleteAll(gatheredRows);
     gatheredRows.clear();
     ui->treeWidget->clear();
-    seen.newSearch();
-
-    passes = kPasses;
-    onTimerRefreshTimeout();
-    timerRefresh->start();
+    search->start(chosenIntf);
 }
 
 void DevSereachPage::onTimerRefreshTimeout()
 {
-    if (passes <= 0) {
-        passes = 0;
-        timerRefresh->stop();
-        return;
-    }
-    quint32 address = 0;
-    quint32 netmask = 0;
-    const QNetworkInterface multicastIntf = sendSocket->state() == QAbstractSocket::BoundState
-                                                ? sendSocket->multicastInterface()
-                                                : QNetworkInterface();
-    for (const QNetworkAddressEntry& entry : multicastIntf.addressEntries()) {
-        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
-            address = entry.ip().toIPv4Address();
-            netmask = entry.netmask().toIPv4Address();
-        }
-    }
-    link->sendFrame(LinkFrame::Discover, QString(), QByteArray());
-    if (sendSocket->state() == QAbstractSocket::BoundState)
-        sendSocket->writeDatagram(Discovery::buildRequest(address, netmask),
-                              QHostAddress(QString::fromLatin1(Discovery::groupAddress())),
-                              Discovery::kDevicePort);
-    --passes;
+    search->onPassTimer();
 }
 
 // --------------------------------------------------------------- replies
-
-void DevSereachPage::onDataReady()
-{
-    gatherRows();
-    while (recvSocket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = recvSocket->receiveDatagram();
-        processDatagram(datagram.data(), datagram.senderAddress());
-    }
-    insertGatheredRows();
-}
 
 QTreeWidgetItem* DevSereachPage::newDeviceRow(const QString& address, const QString& product) const
 {
@@ -304,37 +252,25 @@ void DevSereachPage::insertGatheredRows()
 
 void DevSereachPage::processDatagram(const QByteArray& datagram, const QHostAddress& sender)
 {
-    bool isIpv4 = false;
-    const quint32 senderValue = sender.toIPv4Address(&isIpv4);
-    const QString senderText = isIpv4 ? QHostAddress(senderValue).toString() : sender.toString();
-    Discovery::UdpReply reply;
-    if (!Discovery::parseUdpReply(datagram, senderText, reply))
-        return;
-    if (!seen.admitUdp(senderText, reply.deviceMac, reply.carriesMacs))
-        return;
-    QTreeWidgetItem* row =
-        newDeviceRow(senderText, reply.bare ? QCoreApplication::translate("DevSearchPage", "Unknown") : reply.product);
-    row->setData(0, kAddressRole, senderText);
-    if (!reply.deviceMac.isEmpty())
-        row->setData(0, kMacRole, reply.deviceMac);
-    for (const Discovery::Interface& intf : reply.interfaces)
-        addInterfaceRow(row, intf);
-    listDevice(row);
+    search->processDatagram(datagram, sender);
 }
 
 void DevSereachPage::onCommLinkNetworkInfo(QByteArray data)
 {
-    Discovery::DeviceInfo info;
-    if (!Discovery::parseDeviceInfo(data, info))
-        return;
-    if (!seen.admitLink(info.host, info.deviceMac))
-        return;
-    QTreeWidgetItem* row = newDeviceRow(info.host, info.product);
-    if (info.hostMatched) {
-        row->setData(0, kAddressRole, info.host);
-        row->setData(0, kMacRole, info.deviceMac);
-    }
-    for (const Discovery::Interface& intf : info.interfaces)
+    search->processNetworkInfo(data);
+}
+
+void DevSereachPage::onDeviceFound(int index)
+{
+    const DeviceSearch::Device device = search->devices().at(index);
+    QTreeWidgetItem* row = newDeviceRow(
+        device.host,
+        device.bare ? QCoreApplication::translate("DevSearchPage", "Unknown") : device.product);
+    if (!device.address.isEmpty())
+        row->setData(0, kAddressRole, device.address);
+    if (!device.mac.isEmpty() || (device.byLink && !device.address.isEmpty()))
+        row->setData(0, kMacRole, device.mac);
+    for (const Discovery::Interface& intf : device.interfaces)
         addInterfaceRow(row, intf);
     listDevice(row);
 }
@@ -395,7 +331,7 @@ void DevSereachPage::browseDevice()
 
 void DevSereachPage::rebootDevice()
 {
-    link->sendFrame(LinkFrame::Reboot, chosen.mac, QByteArray());
+    search->sendReboot(chosen.mac);
 }
 
 void DevSereachPage::setDeviceIp()
@@ -405,5 +341,5 @@ void DevSereachPage::setDeviceIp()
     const int result = dialogRunner ? dialogRunner(dialog) : dialog.exec();
     if (result != QDialog::Accepted)
         return;
-    link->sendFrame(LinkFrame::SetIp, chosen.mac, Discovery::buildSetIpRequest(dialog.values()));
+    search->sendSetIp(chosen.mac, dialog.values());
 }

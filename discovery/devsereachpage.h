@@ -11,6 +11,7 @@
 #include <functional>
 
 class CommLink;
+class DeviceSearch;
 class DialogSetIP;
 class QAction;
 class QComboBox;
@@ -21,7 +22,6 @@ class QPushButton;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
-class QUdpSocket;
 class QVBoxLayout;
 
 // Form of the device search page, built in code.
@@ -44,6 +44,8 @@ public:
 // answering device with its interfaces. From a device's context menu the
 // operator browses it, changes its IP settings or reboots it; the last two
 // travel as link frames, so they work whatever the device's address is.
+// The search itself (passes, answers, duplicate rules, requests) is a
+// DeviceSearch, shared with the command-line tool; the page shows it.
 class DevSereachPage : public QWidget
 {
     Q_OBJECT
@@ -56,9 +58,10 @@ public:
     ~DevSereachPage() override;
 
     UI_DevSereachPage* form() const { return ui; }
-    CommLink* commLink() const { return link; }
-    int passesLeft() const { return passes; }
-    const Discovery::SeenDevices& seenDevices() const { return seen; }
+    CommLink* commLink() const;
+    DeviceSearch* deviceSearch() const { return search; }
+    int passesLeft() const;
+    const Discovery::SeenDevices& seenDevices() const;
 
     // Handles one datagram read from the receive socket.
     void processDatagram(const QByteArray& datagram, const QHostAddress& sender);
@@ -82,7 +85,6 @@ public Q_SLOTS:
     void onBtnRefreshClicked();
     void onTimerRefreshTimeout();
     void onTimerIntfTimeout();
-    void onDataReady();
     void onCommLinkNetworkInfo(QByteArray data);
     void onCommLinkResult(QByteArray data);
     void onCustomContextMenuRequested(QPoint pos);
@@ -102,6 +104,7 @@ private:
     QTreeWidgetItem* newDeviceRow(const QString& address, const QString& product) const;
     void addInterfaceRow(QTreeWidgetItem* row, const Discovery::Interface& intf) const;
     void listDevice(QTreeWidgetItem* row);
+    void onDeviceFound(int index);
     // Between these two, new rows are gathered and then inserted at once.
     void gatherRows();
     void insertGatheredRows();
@@ -110,18 +113,12 @@ private:
     void rebootDevice();
 
     UI_DevSereachPage* ui;
-    QTimer* timerRefresh;
     QTimer* timerIntf;
-    QUdpSocket* recvSocket;
-    QUdpSocket* sendSocket;
-    CommLink* link;
-    Discovery::SeenDevices seen;
+    DeviceSearch* search;
     QStringList intfNames;
-    int passes = 0;
     bool gatheringRows = false;
     QList<QTreeWidgetItem*> gatheredRows; // in the order they came
     ChosenDevice chosen;
-    QString joinedInterface;
     InterfaceSource interfaceSource;
     MenuRunner menuRunner;
     DialogRunner dialogRunner;

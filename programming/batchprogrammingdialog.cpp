@@ -1,11 +1,12 @@
 #include "programming/batchprogrammingdialog.h"
-#include "app/crashhandler.h"
 
 #include "common/addresspatterns.h"
 #include "common/dialogs.h"
 #include "common/filecheck.h"
 #include "common/msgbox.h"
+#include "app/appsettings.h"
 #include "programming/batchprogrammingthread.h"
+#include "programming/batchrunner.h"
 #include "programming/devicelist.h"
 #include "programming/firmwarepackage.h"
 
@@ -18,15 +19,19 @@
 #include <QHeaderView>
 #include <QHostInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 // ------------------------------------------------------------------- form
@@ -64,6 +69,11 @@ void UI_BatchProgrammingDialog::setupUi(QDialog* dialog)
     btnStop = new QPushButton(dialog);
     btnStop->setEnabled(false);
     buttonLayout->addWidget(btnStop);
+    labelJobs = new QLabel(dialog);
+    buttonLayout->addWidget(labelJobs);
+    spinJobs = new QSpinBox(dialog);
+    spinJobs->setRange(1, BatchRunner::kMaxJobs);
+    buttonLayout->addWidget(spinJobs);
     tableLayout->addLayout(buttonLayout);
     verticalLayout->addLayout(tableLayout);
 
@@ -111,16 +121,12 @@ void UI_BatchProgrammingDialog::retranslateUi(QDialog* dialog)
     btnProgram->setText(BatchProgrammingDialog::tr("Program"));
     btnRetry->setText(BatchProgrammingDialog::tr("Retry Failed"));
     btnStop->setText(BatchProgrammingDialog::tr("Stop"));
+    labelJobs->setText(BatchProgrammingDialog::tr("Parallel devices"));
     btnAdd->setText(BatchProgrammingDialog::tr("Add Device"));
     btnChoose->setText(BatchProgrammingDialog::tr("Choose Programming File"));
 }
 
 // ------------------------------------------------------------- life cycle
-
-int BatchProgrammingDialog::workerCountFor(int idealThreadCount)
-{
-    return idealThreadCount > 0 ? idealThreadCount : 1;
-}
 
 BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
     : QDialog(parent), ui(new UI_BatchProgrammingDialog)
@@ -148,55 +154,46 @@ BatchProgrammingDialog::BatchProgrammingDialog(QWidget* parent, int workerCount)
     connect(ui->tableWidget, &QTableWidget::customContextMenuRequested, this,
             &BatchProgrammingDialog::onCustomContextMenuRequested);
 
-    // The types the workers' links pass around are registered here, once,
-    // before any worker thread runs, instead of by whichever worker happens
-    // to connect first.
-    qRegisterMetaType<QHostInfo>("QHostInfo");
-    qRegisterMetaType<QAbstractSocket::SocketState>();
-    qRegisterMetaType<QAbstractSocket::SocketError>();
-
-    const int count =
-        workerCount > 0 ? workerCount : workerCountFor(QThread::idealThreadCount());
-    for (int i = 0; i < count; ++i) {
-        auto* thread = new QThread;
-        auto* worker = new BatchProgrammingThread;
-        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-        connect(worker, &BatchProgrammingThread::finished, this,
-                &BatchProgrammingDialog::onBatchFinished);
-        connect(worker, &BatchProgrammingThread::programmingStarted, this,
-                &BatchProgrammingDialog::onProgrammingStarted);
-        connect(worker, &BatchProgrammingThread::programmingUpdated, this,
-                &BatchProgrammingDialog::onProgrammingUpdated);
-        connect(this, &BatchProgrammingDialog::taskStart, worker,
-                &BatchProgrammingThread::onTaskStart);
-        connect(this, &BatchProgrammingDialog::taskStop, worker,
-                &BatchProgrammingThread::onTaskStop);
-        worker->moveToThread(thread);
-        QMetaObject::invokeMethod(worker, &CrashHandler::prepareThread, Qt::QueuedConnection);
-        thread->start(QThread::InheritPriority);
-        threads << thread;
-        workers << worker;
+    // How many devices at once: this dialog's own count, or the setting.
+    int jobs = workerCount;
+    if (jobs <= 0) {
+        if (const auto settings = AppSettings::open())
+            jobs = settings->value(QLatin1String(AppSettings::Key::batchParallelDevices()), 0).toInt();
     }
+    batchRunner = new BatchRunner(jobs, this);
+    {
+        const QSignalBlocker blocker(ui->spinJobs);
+        ui->spinJobs->setValue(batchRunner->jobs());
+    }
+    connect(ui->spinJobs, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &BatchProgrammingDialog::onJobsChanged);
+    connect(batchRunner, &BatchRunner::taskStart, this, &BatchProgrammingDialog::taskStart);
+    connect(batchRunner, &BatchRunner::taskStop, this, &BatchProgrammingDialog::taskStop);
+    connect(batchRunner, &BatchRunner::deviceReset, this, &BatchProgrammingDialog::resetRow);
+    connect(batchRunner, &BatchRunner::deviceStarted, this, [this](const QString& ip) {
+        // Under way: the report says so until the task ends (the table
+        // shows "/" meanwhile).
+        if (QTableWidgetItem* status = ui->tableWidget->item(rowOf(ip), ColStatus))
+            status->setData(StatusRole, BatchProgrammingThread::InProgress);
+    });
+    progressTimer = new QTimer(this);
+    progressTimer->setSingleShot(true);
+    progressTimer->setInterval(kProgressRedrawMs);
+    connect(progressTimer, &QTimer::timeout, this, &BatchProgrammingDialog::showPendingProgress);
+    connect(batchRunner, &BatchRunner::deviceProgress, this, [this](const QString& ip) {
+        progressed.insert(ip);
+        if (!progressTimer->isActive())
+            progressTimer->start();
+    });
+    connect(batchRunner, &BatchRunner::deviceFinished, this, &BatchProgrammingDialog::showResult);
+    connect(batchRunner, &BatchRunner::finished, this, &BatchProgrammingDialog::updateControls);
 }
 
 BatchProgrammingDialog::~BatchProgrammingDialog()
 {
-    // Each worker is deleted in its own thread when that thread ends; the
-    // threads are waited for here, so nothing outlives the dialog. The
-    // connections go first: a worker being deleted never reaches back into
-    // the dialog.
-    for (BatchProgrammingThread* worker : workers) {
-        disconnect(worker, nullptr, this, nullptr);
-        disconnect(this, nullptr, worker, nullptr);
-        worker->discardReports();
-    }
-    for (QThread* thread : threads)
-        thread->quit();
-    for (QThread* thread : threads) {
-        thread->wait();
-        delete thread;
-    }
-    releaseImage();
+    // The runner (a child) ends its workers' threads and removes the
+    // batch's own image.
+    delete batchRunner;
     delete ui;
 }
 
@@ -264,7 +261,6 @@ void BatchProgrammingDialog::deleteRow(int row)
     // with the next device in list order, none is passed over.
     const QString ip = item->text();
     devices.removeAll(ip);
-    pending.removeAll(ip);
     // The worker of a deleted device goes on with the next device when its
     // task ends.
     known.remove(ip);
@@ -282,12 +278,6 @@ void BatchProgrammingDialog::clearDevices()
 int BatchProgrammingDialog::rowOf(const QString& ip) const
 {
     return devices.indexOf(ip);
-}
-
-int BatchProgrammingDialog::rowOfSender() const
-{
-    auto* worker = qobject_cast<BatchProgrammingThread*>(sender());
-    return worker ? rowOf(worker->ip()) : -1;
 }
 
 QProgressBar* BatchProgrammingDialog::progressBar(int row) const
@@ -321,51 +311,42 @@ QString BatchProgrammingDialog::reasonText(int row) const
 
 bool BatchProgrammingDialog::isBatchRunning() const
 {
-    return !busy.isEmpty();
+    return batchRunner->isRunning();
+}
+
+QStringList BatchProgrammingDialog::pendingDevices() const
+{
+    return batchRunner->pendingDevices();
+}
+
+QString BatchProgrammingDialog::batchImage() const
+{
+    return batchRunner->task().image;
+}
+
+const QVector<BatchProgrammingThread*>& BatchProgrammingDialog::workerList() const
+{
+    return batchRunner->workers();
+}
+
+const QVector<QThread*>& BatchProgrammingDialog::threadList() const
+{
+    return batchRunner->threads();
+}
+
+void BatchProgrammingDialog::setPortResolver(std::function<quint16(const QString&)> resolver)
+{
+    batchRunner->setPortResolver(std::move(resolver));
 }
 
 QString BatchProgrammingDialog::statusWord(int status)
 {
-    switch (status) {
-    case 0:
-        return tr("Not Start");
-    case 1:
-        return tr("In Progress");
-    case 2:
-        return tr("Succeeded");
-    case 3:
-        return tr("Failed");
-    case 4:
-        return tr("Stopped");
-    default:
-        return tr("Code: ") + QString::number(status);
-    }
+    return BatchRunner::statusText(status);
 }
 
 QString BatchProgrammingDialog::reasonWord(int reason)
 {
-    using Reason = BatchProgrammingThread::Reason;
-    switch (static_cast<Reason>(reason)) {
-    case Reason::None:
-        return QString();
-    case Reason::CannotConnect:
-        return tr("Cannot connect");
-    case Reason::NoAnswer:
-        return tr("No answer");
-    case Reason::StartRefused:
-        return tr("Start refused");
-    case Reason::ChunkRefused:
-        return tr("Data refused");
-    case Reason::LinkLost:
-        return tr("Link lost");
-    case Reason::Timeout:
-        return tr("Timeout");
-    case Reason::ImageUnreadable:
-        return tr("Cannot read the programming file");
-    case Reason::Stopped:
-        return tr("Stopped by the operator");
-    }
-    return QString();
+    return BatchRunner::reasonText(static_cast<BatchRunner::Reason>(reason));
 }
 
 // ---------------------------------------------------------------- buttons
@@ -445,22 +426,18 @@ void BatchProgrammingDialog::exportReport(const QString& fileName)
     QTableWidget* table = ui->tableWidget;
     if (table->rowCount() == 0)
         return;
-    const QDateTime time = reportTime.isValid() ? reportTime : QDateTime::currentDateTime();
-    QTextStream out(&file);
-    out << time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) << "\n\n";
-    out << tr("IP") << "\t\t\t\t\t" << tr("Result") << "\n";
-    out << QString(48, QLatin1Char('=')) << "\n";
+    QList<BatchRunner::Result> rows;
     for (int row = 0; row < table->rowCount(); ++row) {
+        BatchRunner::Result r;
         QTableWidgetItem* ip = table->item(row, ColIp);
-        out << (ip ? ip->text() : QString()) << "\t\t" << statusWord(statusNumber(row));
-        QTableWidgetItem* reasonItem = table->item(row, ColReason);
-        const QString reason =
-            reasonItem ? reasonWord(reasonItem->data(StatusRole).toInt()) : QString();
-        if (!reason.isEmpty())
-            out << "\t" << reason;
-        out << "\n";
+        r.ip = ip ? ip->text() : QString();
+        r.status = statusNumber(row);
+        if (QTableWidgetItem* reason = table->item(row, ColReason))
+            r.reason = static_cast<BatchRunner::Reason>(reason->data(StatusRole).toInt());
+        rows << r;
     }
-    out.flush();
+    BatchRunner::writeReport(&file, rows,
+                             reportTime.isValid() ? reportTime : QDateTime::currentDateTime());
 }
 
 QMenu* BatchProgrammingDialog::createContextMenu(const QPoint& pos)
@@ -501,43 +478,36 @@ void BatchProgrammingDialog::onBtnProgramClicked()
 
 void BatchProgrammingDialog::onBtnRetryClicked()
 {
-    if (!busy.isEmpty() || (batch.programming && batch.image.isEmpty()))
-        return;
-    QStringList failed;
-    for (int row = 0; row < devices.size(); ++row) {
-        if (statusNumber(row) == BatchProgrammingThread::Failed)
-            failed << devices.at(row);
-    }
-    if (!failed.isEmpty())
-        runBatch(failed);
+    batchRunner->retryFailed();
+    updateControls();
 }
 
 void BatchProgrammingDialog::onBtnStopClicked()
 {
-    if (busy.isEmpty())
-        return;
-    stopping = true;
-    for (const QString& ip : pending)
-        setRowResult(rowOf(ip), BatchProgrammingThread::Stopped,
-                     int(BatchProgrammingThread::Reason::Stopped));
-    pending.clear();
-    Q_EMIT taskStop();
+    batchRunner->stop();
+}
+
+void BatchProgrammingDialog::onJobsChanged(int jobs)
+{
+    batchRunner->setJobs(jobs);
+    if (const auto settings = AppSettings::open())
+        settings->setValue(QLatin1String(AppSettings::Key::batchParallelDevices()), jobs);
 }
 
 void BatchProgrammingDialog::startBatch(bool programming)
 {
-    if (!busy.isEmpty())
+    if (batchRunner->isRunning())
         return; // one batch at a time
-    Batch next;
-    next.programming = programming;
-    next.type = ui->comboType->currentIndex();
+    BatchRunner::Task task;
+    task.programming = programming;
+    task.type = ui->comboType->currentIndex();
     if (programming) {
         const QString path = ui->leFile->text();
         if (path.isEmpty() || !QFile::exists(path))
             return;
         if (const QString why = FileCheck::refusal(path, FirmwarePackage::kMaxFileBytes); !why.isEmpty())
             return void(MsgBox::warning(tr("Warning"), why, this));
-        switch (FirmwarePackage::prepareRunImage(path, &next.image, &next.ownsImage)) {
+        switch (FirmwarePackage::prepareRunImage(path, &task.image, &task.ownsImage)) {
         case FirmwarePackage::Result::Unpacked:
         case FirmwarePackage::Result::NotPackage:
             break;
@@ -552,22 +522,42 @@ void BatchProgrammingDialog::startBatch(bool programming)
             return;
         }
     }
-    if (devices.isEmpty()) {
-        if (next.ownsImage)
-            QFile::remove(next.image);
-        return;
-    }
-    releaseImage();
-    batch = next;
-    runBatch(devices);
+    // The runner takes the image over (and removes an image of the batch's
+    // own it does not use).
+    batchRunner->start(devices, task);
+    updateControls();
 }
 
-void BatchProgrammingDialog::releaseImage()
+void BatchProgrammingDialog::updateControls()
 {
-    if (batch.ownsImage)
-        QFile::remove(batch.image);
-    batch.image.clear();
-    batch.ownsImage = false;
+    const bool running = batchRunner->isRunning();
+    ui->btnRefresh->setEnabled(!running);
+    ui->btnProgram->setEnabled(!running);
+    ui->btnRetry->setEnabled(!running);
+    ui->btnImport->setEnabled(!running);
+    ui->btnStop->setEnabled(running);
+}
+
+void BatchProgrammingDialog::resetRow(const QString& ip)
+{
+    // Nothing an earlier batch left shows in the row or goes into the report.
+    progressed.remove(ip);
+    const int row = rowOf(ip);
+    QTableWidget* table = ui->tableWidget;
+    if (QTableWidgetItem* status = table->item(row, ColStatus)) {
+        status->setText(QStringLiteral("/"));
+        status->setData(StatusRole, BatchProgrammingThread::NotStarted);
+    }
+    if (QTableWidgetItem* reason = table->item(row, ColReason)) {
+        reason->setText(QString());
+        reason->setData(StatusRole, 0);
+    }
+    if (QTableWidgetItem* version = table->item(row, ColVersion))
+        version->setText(QString());
+    if (QProgressBar* bar = progressBar(row)) {
+        bar->setRange(0, 100);
+        bar->reset();
+    }
 }
 
 void BatchProgrammingDialog::setRowResult(int row, int status, int reason)
@@ -585,103 +575,36 @@ void BatchProgrammingDialog::setRowResult(int row, int status, int reason)
     }
 }
 
-void BatchProgrammingDialog::runBatch(const QStringList& addresses)
+void BatchProgrammingDialog::showResult(const QString& ip)
 {
-    // Every row of this batch starts afresh: nothing an earlier batch left
-    // shows in the table or goes into the report.
-    QTableWidget* table = ui->tableWidget;
-    for (const QString& ip : addresses) {
-        const int row = rowOf(ip);
-        if (QTableWidgetItem* status = table->item(row, ColStatus)) {
-            status->setText(QStringLiteral("/"));
-            status->setData(StatusRole, BatchProgrammingThread::NotStarted);
-        }
-        if (QTableWidgetItem* reason = table->item(row, ColReason)) {
-            reason->setText(QString());
-            reason->setData(StatusRole, 0);
-        }
-        if (QTableWidgetItem* version = table->item(row, ColVersion))
-            version->setText(QString());
-        if (QProgressBar* bar = progressBar(row)) {
-            bar->setRange(0, 100);
-            bar->reset();
-        }
+    showProgress(ip);
+    const int row = rowOf(ip);
+    const BatchRunner::Result r = batchRunner->result(ip);
+    setRowResult(row, r.status, int(r.reason));
+    if (r.status == BatchProgrammingThread::Succeeded) {
+        if (QTableWidgetItem* version = ui->tableWidget->item(row, ColVersion))
+            version->setText(r.version);
     }
-    stopping = false;
-    pending = addresses;
-    for (BatchProgrammingThread* worker : workers) {
-        if (pending.isEmpty())
-            break;
-        giveTask(worker);
+}
+
+void BatchProgrammingDialog::showPendingProgress()
+{
+    const QSet<QString> rows = progressed;
+    for (const QString& ip : rows)
+        showProgress(ip);
+}
+
+void BatchProgrammingDialog::showProgress(const QString& ip)
+{
+    progressed.remove(ip);
+    const BatchRunner::Result r = batchRunner->result(ip);
+    const qint64 done = r.bytesDone;
+    const qint64 total = r.bytesTotal;
+    if (total <= 0)
+        return; // nothing sent yet
+    if (QProgressBar* bar = progressBar(rowOf(ip))) {
+        if (bar->maximum() != int(total) || bar->minimum() != 0)
+            bar->setRange(0, int(total));
+        bar->setValue(int(done));
     }
-    updateControls();
-}
-
-void BatchProgrammingDialog::giveTask(BatchProgrammingThread* worker)
-{
-    const QString ip = pending.takeFirst();
-    worker->setProgramming(batch.programming);
-    worker->setProgType(batch.type);
-    worker->setFileName(batch.programming ? batch.image : QString());
-    worker->setPort(portResolver ? portResolver(ip) : quint16(0));
-    const int id = nextTaskId++;
-    worker->setTask(id, ip);
-    busy.insert(worker, ip);
-    // Under way: the report says so until the task ends (the table shows
-    // "/" meanwhile).
-    if (QTableWidgetItem* status = ui->tableWidget->item(rowOf(ip), ColStatus))
-        status->setData(StatusRole, BatchProgrammingThread::InProgress);
-    Q_EMIT taskStart(id);
-}
-
-void BatchProgrammingDialog::endBatch()
-{
-    stopping = false;
-    updateControls();
-}
-
-void BatchProgrammingDialog::updateControls()
-{
-    const bool running = !busy.isEmpty();
-    ui->btnRefresh->setEnabled(!running);
-    ui->btnProgram->setEnabled(!running);
-    ui->btnRetry->setEnabled(!running);
-    ui->btnImport->setEnabled(!running);
-    ui->btnStop->setEnabled(running);
-}
-
-void BatchProgrammingDialog::onBatchFinished()
-{
-    auto* worker = qobject_cast<BatchProgrammingThread*>(sender());
-    if (!worker)
-        return;
-    BatchProgrammingThread::Report report;
-    if (!worker->takeReport(&report))
-        return;
-    busy.remove(worker);
-    // A deleted device has no row any more; its worker goes on all the same.
-    const int row = rowOf(report.ip);
-    if (row >= 0) {
-        setRowResult(row, report.status, int(report.reason));
-        if (report.status == BatchProgrammingThread::Succeeded) {
-            if (QTableWidgetItem* version = ui->tableWidget->item(row, ColVersion))
-                version->setText(report.version);
-        }
-    }
-    if (!stopping && !pending.isEmpty())
-        giveTask(worker);
-    if (busy.isEmpty())
-        endBatch();
-}
-
-void BatchProgrammingDialog::onProgrammingStarted(qlonglong bytesTotal)
-{
-    if (QProgressBar* bar = progressBar(rowOfSender()))
-        bar->setRange(0, int(bytesTotal));
-}
-
-void BatchProgrammingDialog::onProgrammingUpdated(qlonglong bytesWritten)
-{
-    if (QProgressBar* bar = progressBar(rowOfSender()))
-        bar->setValue(int(bytesWritten));
 }

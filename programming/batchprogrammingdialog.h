@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QDialog>
-#include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <QVector>
@@ -10,7 +9,10 @@
 #include <functional>
 
 class BatchProgrammingThread;
+class BatchRunner;
 class QComboBox;
+class QLabel;
+class QSpinBox;
 class QHBoxLayout;
 class QLineEdit;
 class QMenu;
@@ -18,6 +20,7 @@ class QProgressBar;
 class QPushButton;
 class QTableWidget;
 class QThread;
+class QTimer;
 class QVBoxLayout;
 
 // Form of the batch programming dialog, built in code.
@@ -35,6 +38,8 @@ public:
     QPushButton* btnProgram = nullptr;
     QPushButton* btnRetry = nullptr;
     QPushButton* btnStop = nullptr;
+    QLabel* labelJobs = nullptr;
+    QSpinBox* spinJobs = nullptr;
     QHBoxLayout* addLayout = nullptr;
     QLineEdit* leIP = nullptr;
     QPushButton* btnAdd = nullptr;
@@ -49,10 +54,11 @@ public:
 
 // Programs, or only reads the version of, a list of devices in parallel.
 //
-// The devices are spread over a fixed pool of workers, each in a thread of
-// its own with its own connection: a batch hands the first devices of the
-// list to the workers in creation order, and every worker that finishes
-// gets the next device of the list. Rows are found by IP address.
+// The batches run on a BatchRunner (the scheduling shared with the
+// command-line tool): its workers, each in a thread of its own with its own
+// connection, take the devices in list order. "Parallel devices" sets how
+// many at once (1 to 64, remembered in the settings file; the ideal thread
+// count by default). Rows are found by IP address.
 //
 // One batch runs at a time. It starts by clearing every row it covers, so
 // the table and the report tell only what this batch did. A batch of a
@@ -64,14 +70,14 @@ class BatchProgrammingDialog : public QDialog
     Q_OBJECT
 public:
     static constexpr int StatusRole = Qt::UserRole + 1;
+    static constexpr int kProgressRedrawMs = 100;
     enum Column { ColIp = 0, ColVersion = 1, ColProgress = 2, ColStatus = 3, ColReason = 4 };
 
-    // workerCount 0: as many workers as the machine runs threads at once.
+    // workerCount 0: the "Parallel devices" setting (by default as many
+    // workers as the machine runs threads at once); above 0, that many for
+    // this dialog (the setting is left alone).
     explicit BatchProgrammingDialog(QWidget* parent = nullptr, int workerCount = 0);
     ~BatchProgrammingDialog() override;
-
-    // Workers for a reported ideal thread count: at least one.
-    static int workerCountFor(int idealThreadCount);
 
     // Adds a device by the add rule: ignored when listed or not an address.
     // True when it was added.
@@ -89,11 +95,12 @@ public:
     UI_BatchProgrammingDialog* form() const { return ui; }
     QStringList deviceList() const { return devices; }
     // Devices of the running batch not yet handed to a worker.
-    QStringList pendingDevices() const { return pending; }
+    QStringList pendingDevices() const;
     // The image the last batch sent (its own unpacked image for a package).
-    QString batchImage() const { return batch.image; }
-    const QVector<BatchProgrammingThread*>& workerList() const { return workers; }
-    const QVector<QThread*>& threadList() const { return threads; }
+    QString batchImage() const;
+    BatchRunner* runner() const { return batchRunner; }
+    const QVector<BatchProgrammingThread*>& workerList() const;
+    const QVector<QThread*>& threadList() const;
     QProgressBar* progressBar(int row) const;
     QString statusText(int row) const;
     int statusNumber(int row) const;
@@ -105,10 +112,7 @@ public:
     bool isBatchRunning() const;
     // Seams: the device port per address (devices listen on 8712), and the
     // time stamp of the report (the current time when invalid).
-    void setPortResolver(std::function<quint16(const QString&)> resolver)
-    {
-        portResolver = std::move(resolver);
-    }
+    void setPortResolver(std::function<quint16(const QString&)> resolver);
     void setReportTime(const QDateTime& time) { reportTime = time; }
 
     static QString statusWord(int status);
@@ -132,46 +136,28 @@ private Q_SLOTS:
     void onBtnProgramClicked();
     void onBtnRetryClicked();
     void onBtnStopClicked();
-    void onBatchFinished();
     void onCustomContextMenuRequested(QPoint pos);
-    void onProgrammingStarted(qlonglong bytesTotal);
-    void onProgrammingUpdated(qlonglong bytesWritten);
+    void onJobsChanged(int jobs);
 
 private:
-    struct Batch
-    {
-        bool programming = false;
-        int type = 0;
-        QString image;
-        bool ownsImage = false;
-    };
-
     void startBatch(bool programming);
-    // Runs the current batch's task for the addresses.
-    void runBatch(const QStringList& addresses);
-    void giveTask(BatchProgrammingThread* worker);
-    void endBatch();
-    void releaseImage();
     void updateControls();
+    void resetRow(const QString& ip);
+    void showResult(const QString& ip);
+    void showProgress(const QString& ip);
+    void showPendingProgress();
     void setRowResult(int row, int status, int reason);
     void clearDevices();
     int rowOf(const QString& ip) const;
-    int rowOfSender() const;
 
     UI_BatchProgrammingDialog* ui;
     QStringList devices;
     QSet<QString> known; // the devices, for the duplicate check
-    QVector<QThread*> threads;
-    QVector<BatchProgrammingThread*> workers;
-    // The running (or last) batch, its devices still to hand out and the
-    // device each busy worker serves.
-    Batch batch;
-    QStringList pending;
-    QHash<BatchProgrammingThread*, QString> busy;
-    bool stopping = false;
-    // Argument of the next taskStart: unique, so that only the worker just
-    // given the task takes it.
-    int nextTaskId = 0;
-    std::function<quint16(const QString&)> portResolver;
+    BatchRunner* batchRunner;
+    // Rows whose progress changed since the bars were last drawn: the bars
+    // follow at most every kProgressRedrawMs, not at every report of every
+    // worker.
+    QSet<QString> progressed;
+    QTimer* progressTimer;
     QDateTime reportTime;
 };

@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -88,7 +90,7 @@ private Q_SLOTS:
 
     void formTexts();
     void languageChangeKeepsType();
-    void workerCount();
+    void parallelDevices();
     void addRule();
     void addButtonBoxes();
     void importTextEdgeCases();
@@ -443,16 +445,32 @@ void TestBatchImport::languageChangeKeepsType()
     QCOMPARE(dialog->form()->btnProgram->text(), QStringLiteral("Program"));
 }
 
-void TestBatchImport::workerCount()
+// "Parallel devices": the number of cores by default, 1 to 64, remembered
+// in the settings file; a dialog made later starts with it.
+void TestBatchImport::parallelDevices()
 {
-    QCOMPARE(BatchProgrammingDialog::workerCountFor(0), 1);
-    QCOMPARE(BatchProgrammingDialog::workerCountFor(-1), 1);
-    QCOMPARE(BatchProgrammingDialog::workerCountFor(1), 1);
-    QCOMPARE(BatchProgrammingDialog::workerCountFor(8), 8);
-    BatchProgrammingDialog ideal;
-    QVERIFY(ideal.workerList().size() >= 1);
-    QCOMPARE(ideal.workerList().size(),
-             BatchProgrammingDialog::workerCountFor(QThread::idealThreadCount()));
+    BatchProgrammingDialog first;
+    QSpinBox* spin = first.form()->spinJobs;
+    QCOMPARE(spin->value(), qBound(1, QThread::idealThreadCount(), 64));
+    QCOMPARE(first.workerList().size(), spin->value());
+    QCOMPARE(spin->minimum(), 1);
+    QCOMPARE(spin->maximum(), 64);
+    spin->setValue(12);
+    QCOMPARE(first.workerList().size(), 12);
+    QCOMPARE(first.threadList().size(), 12);
+    QCOMPARE(QSettings("config/settings.ini", QSettings::IniFormat).value("Batch/parallelDevices").toInt(),
+             12);
+    BatchProgrammingDialog second;
+    QCOMPARE(second.form()->spinJobs->value(), 12);
+    QCOMPARE(second.workerList().size(), 12);
+    // A value beyond the range in the file is brought within it.
+    QSettings("config/settings.ini", QSettings::IniFormat).setValue("Batch/parallelDevices", 500);
+    BatchProgrammingDialog third;
+    QCOMPARE(third.workerList().size(), 64);
+    QCOMPARE(third.form()->spinJobs->value(), 64);
+    // A dialog given its own count leaves the setting alone.
+    QCOMPARE(dialog->workerList().size(), 2);
+    QCOMPARE(dialog->form()->spinJobs->value(), 2);
 }
 
 void TestBatchImport::addRule()

@@ -14,7 +14,8 @@ cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/out" >"$WORK/cpack.lo
 DEB=$(ls "$WORK"/out/fieldmate_*.deb)
 
 dpkg-deb -c "$DEB" | awk '{print $NF}' >"$WORK/contents"
-for f in usr/bin/fieldmate usr/bin/fieldmate-devsim usr/libexec/fieldmate/fieldmate-menu \
+for f in usr/bin/fieldmate usr/bin/fieldmate-devsim usr/bin/fieldmate-cli usr/share/man/man1/fieldmate-cli.1.gz \
+    usr/libexec/fieldmate/fieldmate-menu \
     usr/share/fieldmate/translations/zh.qm usr/share/applications/org.fieldmate.Fieldmate.desktop \
     usr/share/icons/hicolor/scalable/apps/org.fieldmate.Fieldmate.svg \
     usr/share/metainfo/org.fieldmate.Fieldmate.metainfo.xml \
@@ -32,9 +33,8 @@ lintian --fail-on error --suppress-tags-from-file /dev/null "$DEB" >"$WORK/linti
 dpkg-deb -x "$DEB" "$WORK/root"
 BIN="$WORK/root/usr/bin"
 "$BIN/fieldmate-devsim" --help | grep -q -- '--list-options' || fail "fieldmate-devsim --help"
-if [ -x "$BIN/fieldmate-cli" ]; then
-    "$BIN/fieldmate-cli" --help >/dev/null || fail "fieldmate-cli --help"
-fi
+"$BIN/fieldmate-cli" --help | grep -q '^  program ' || fail "fieldmate-cli --help"
+"$BIN/fieldmate-cli" program --help | grep -q -- '--jobs' || fail "fieldmate-cli program --help"
 grep -q '^Exec=/usr/libexec/fieldmate/fieldmate-menu$' \
     "$WORK/root/usr/share/applications/org.fieldmate.Fieldmate.desktop" || fail "menu entry Exec"
 

@@ -153,7 +153,7 @@
         </message>
         <message>
             <source>No answer</source>
-            <translation>设备无应答</translation>
+            <translation>无应答</translation>
         </message>
         <message>
             <source>Start refused</source>
@@ -165,7 +165,7 @@
         </message>
         <message>
             <source>Link lost</source>
-            <translation>连接断开</translation>
+            <translation>连接中断</translation>
         </message>
         <message>
             <source>Timeout</source>
@@ -178,6 +178,10 @@
         <message>
             <source>Stopped by the operator</source>
             <translation>操作员已停止</translation>
+        </message>
+        <message>
+            <source>Parallel devices</source>
+            <translation>并行设备数</translation>
         </message>
     </context>
     <context>
