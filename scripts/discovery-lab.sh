@@ -52,6 +52,21 @@ down() {
     echo "discovery-lab: removed $NS"
 }
 
+# Waits until the devsim logging to $1 (pid in file $2) is ready, polling
+# at most $3 times; ends the script when it does not start.
+wait_ready() {
+    i=0
+    until grep -q "device(s) ready" "$1" 2>/dev/null; do
+        i=$((i + 1))
+        if [ $i -gt "$3" ] || ! kill -0 "$(cat "$2")" 2>/dev/null; then
+            echo "discovery-lab: $4 did not start:" >&2
+            cat "$1" >&2
+            exit 1
+        fi
+        sleep 0.1
+    done
+}
+
 up() {
     count=5
     link_only=0
@@ -94,16 +109,7 @@ up() {
         --range "10.77.0.10-10.77.0.$last" --listen 192.168.200.5 --listen 192.168.200.6 \
         --set 192.168.200.6/product=Unreachable "$@" >"$LOG_FILE" 2>&1 &
     echo $! >"$PID_FILE"
-    i=0
-    until grep -q "device(s) ready" "$LOG_FILE" 2>/dev/null; do
-        i=$((i + 1))
-        if [ $i -gt 100 ] || ! kill -0 "$(cat "$PID_FILE")" 2>/dev/null; then
-            echo "discovery-lab: devsim did not start:" >&2
-            cat "$LOG_FILE" >&2
-            exit 1
-        fi
-        sleep 0.1
-    done
+    wait_ready "$LOG_FILE" "$PID_FILE" 100 devsim
     if [ "$link_only" -gt 0 ]; then
         first=$((0xC0A86401)) # 192.168.100.1
         last=$((first + link_only - 1))
@@ -111,16 +117,7 @@ up() {
         ip netns exec "$NS" "$DEVSIM" --discovery "$DEV_IF" --link-only \
             --range "192.168.100.1-$last_ip" --set quiet=1 >"$LINK_LOG_FILE" 2>&1 &
         echo $! >"$LINK_PID_FILE"
-        i=0
-        until grep -q "device(s) ready" "$LINK_LOG_FILE" 2>/dev/null; do
-            i=$((i + 1))
-            if [ $i -gt 300 ] || ! kill -0 "$(cat "$LINK_PID_FILE")" 2>/dev/null; then
-                echo "discovery-lab: link-only devsim did not start:" >&2
-                cat "$LINK_LOG_FILE" >&2
-                exit 1
-            fi
-            sleep 0.1
-        done
+        wait_ready "$LINK_LOG_FILE" "$LINK_PID_FILE" 300 "link-only devsim"
     fi
     trap - EXIT INT TERM
     echo "discovery-lab: $((count + 2 + link_only)) devices ready in namespace $NS (log: $LOG_FILE)"
