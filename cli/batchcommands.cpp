@@ -105,27 +105,11 @@ void onSignal(int)
     }
 }
 
-QString statusKey(int status)
-{
-    switch (status) {
-    case BatchProgrammingThread::Succeeded:
-        return QStringLiteral("succeeded");
-    case BatchProgrammingThread::Failed:
-        return QStringLiteral("failed");
-    case BatchProgrammingThread::Stopped:
-        return QStringLiteral("stopped");
-    case BatchProgrammingThread::InProgress:
-        return QStringLiteral("in-progress");
-    default:
-        return QStringLiteral("not-started");
-    }
-}
-
 void printResults(const BatchRunner& runner, bool json, bool programming)
 {
     for (const BatchRunner::Result& r : runner.results()) {
         if (json) {
-            QJsonObject object{{"ip", r.ip}, {"status", statusKey(r.status)}};
+            QJsonObject object{{"ip", r.ip}, {"status", BatchRunner::statusKey(r.status)}};
             if (r.reason != BatchRunner::Reason::None) {
                 object.insert(QStringLiteral("reason"), BatchRunner::reasonKey(r.reason));
                 object.insert(QStringLiteral("reasonText"), BatchRunner::reasonText(r.reason));

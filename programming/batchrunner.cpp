@@ -316,6 +316,22 @@ QString BatchRunner::reasonText(Reason reason)
     return QString();
 }
 
+QString BatchRunner::statusKey(int status)
+{
+    switch (status) {
+    case BatchProgrammingThread::Succeeded:
+        return QStringLiteral("succeeded");
+    case BatchProgrammingThread::Failed:
+        return QStringLiteral("failed");
+    case BatchProgrammingThread::Stopped:
+        return QStringLiteral("stopped");
+    case BatchProgrammingThread::InProgress:
+        return QStringLiteral("in-progress");
+    default:
+        return QStringLiteral("not-started");
+    }
+}
+
 QString BatchRunner::reasonKey(Reason reason)
 {
     switch (reason) {

@@ -93,7 +93,9 @@ public:
 
     static QString statusText(int status);
     static QString reasonText(Reason reason);
-    // A stable word for scripts ("cannot-connect", "start-refused", ...).
+    // Stable words for scripts ("succeeded", "failed", ...; "cannot-connect",
+    // "start-refused", ...).
+    static QString statusKey(int status);
     static QString reasonKey(Reason reason);
     // The batch report: a time stamp, the heading, a rule and one line per
     // device, "IP<tab><tab>Status", and a tab and the reason when there is
