@@ -10,6 +10,83 @@
 #include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
+#include <elf.h>
+#include <sys/procfs.h>
+#include <unistd.h>
+
+namespace {
+
+// The core file as a reader that knows only the ELF layout sees it: notes
+// walked with their 4-byte padding, the process and signal notes, and which
+// memory went in with which rights. Returns an empty text or what is wrong.
+QString checkCore(const QByteArray& core, int signal, qint64 pid, const QString& how,
+                  quint64 instruction, int threads)
+{
+    const auto at = [&](quint64 offset, quint64 size) {
+        return offset + size <= quint64(core.size()) ? core.constData() + offset : nullptr;
+    };
+    const auto* eh = reinterpret_cast<const Elf64_Ehdr*>(at(0, sizeof(Elf64_Ehdr)));
+    if (!eh || memcmp(eh->e_ident, ELFMAG, SELFMAG) != 0 || eh->e_type != ET_CORE)
+        return QStringLiteral("not an ELF core");
+    QList<quint32> types;
+    QList<const Elf64_Phdr*> loads;
+    quint64 vdso = 0;
+    for (int i = 0; i < eh->e_phnum; ++i) {
+        const auto* ph = reinterpret_cast<const Elf64_Phdr*>(
+            at(eh->e_phoff + quint64(i) * sizeof(Elf64_Phdr), sizeof(Elf64_Phdr)));
+        if (!ph || !at(ph->p_offset, ph->p_filesz))
+            return QStringLiteral("segment %1 lies outside the file").arg(i);
+        if (ph->p_type == PT_LOAD) {
+            loads << ph;
+            continue;
+        }
+        for (quint64 n = 0; n < ph->p_filesz;) {
+            const auto* nh = reinterpret_cast<const Elf64_Nhdr*>(at(ph->p_offset + n, 12));
+            if (!nh)
+                return QStringLiteral("note %1 is cut off").arg(types.size());
+            const quint64 name = ph->p_offset + n + 12, desc = name + ((nh->n_namesz + 3) & ~3u);
+            if (!at(desc, nh->n_descsz) || QByteArray(core.constData() + name) != "CORE")
+                return QStringLiteral("note %1 is malformed").arg(types.size());
+            const char* d = core.constData() + desc;
+            if (nh->n_type == NT_PRPSINFO) {
+                const auto* ps = reinterpret_cast<const elf_prpsinfo*>(d);
+                if (ps->pr_pid != pid || ps->pr_ppid != getpid() || ps->pr_uid != getuid() ||
+                    ps->pr_gid != getgid() || QByteArray(ps->pr_fname) != "crash_child" ||
+                    !QByteArray(ps->pr_psargs).endsWith(" " + how.toLatin1()))
+                    return QStringLiteral("wrong process note");
+            } else if (nh->n_type == NT_SIGINFO) {
+                if (reinterpret_cast<const siginfo_t*>(d)->si_signo != signal)
+                    return QStringLiteral("wrong signal note");
+            } else if (nh->n_type == NT_PRSTATUS && types.isEmpty()) {
+                if (reinterpret_cast<const elf_prstatus*>(d)->pr_cursig != signal)
+                    return QStringLiteral("wrong status note");
+            } else if (nh->n_type == NT_AUXV) {
+                for (quint64 a = 0; a + 16 <= nh->n_descsz; a += 16)
+                    if (reinterpret_cast<const quint64*>(d + a)[0] == AT_SYSINFO_EHDR)
+                        vdso = reinterpret_cast<const quint64*>(d + a)[1];
+            }
+            types << nh->n_type;
+            n = desc + ((nh->n_descsz + 3) & ~3u) - ph->p_offset;
+        }
+    }
+    const QList<quint32> first = {NT_PRSTATUS, NT_PRPSINFO, NT_SIGINFO, NT_AUXV, NT_FILE};
+    if (types.mid(0, 5) != first || types.count(NT_PRSTATUS) != threads)
+        return QStringLiteral("notes out of order or missing");
+    bool inText = false, vdsoWhole = false;
+    for (const Elf64_Phdr* ph : loads) {
+        if (!(ph->p_flags & PF_R) && ph->p_filesz)
+            return QStringLiteral("unreadable memory in the core");
+        if (instruction >= ph->p_vaddr && instruction < ph->p_vaddr + ph->p_memsz)
+            inText = (ph->p_flags & (PF_R | PF_W | PF_X)) == (PF_R | PF_X);
+        if (ph->p_vaddr == vdso)
+            vdsoWhole = ph->p_filesz == ph->p_memsz && ph->p_filesz > 0;
+    }
+    if (!inText)
+        return QStringLiteral("the faulting instruction is not in read-only code");
+    return vdsoWhole ? QString() : QStringLiteral("the vDSO is not dumped whole");
+}
+
+} // namespace
 
 class TestCrashHandler : public QObject
 {
@@ -61,6 +138,7 @@ void TestCrashHandler::crash()
     child.setWorkingDirectory(work.path());
     child.start(QStringLiteral(CRASH_CHILD_PATH), {how});
     QVERIFY(child.waitForStarted());
+    const qint64 pid = child.processId();
     // A bound for a hang, not a speed figure.
     QVERIFY2(child.waitForFinished(120000), "the crashing process did not end");
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
@@ -103,6 +181,12 @@ void TestCrashHandler::crash()
     QVERIFY2(text.hasMatch(), qPrintable(lines.value(1)));
     QCOMPARE(lines.value(2), QStringLiteral("OK"));
     QVERIFY(report.contains(QStringLiteral("instruction address: ") + text.captured(1)));
+
+    QFile core(work.file(files[0]));
+    QVERIFY(core.open(QIODevice::ReadOnly));
+    const QString wrong = checkCore(core.readAll(), signal, pid, how,
+                                    text.captured(1).toULongLong(nullptr, 16), threads);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 
     // The debugger: the faulting thread first, its stack through the
     // handler down to the fault, and every thread of the process.
