@@ -1,10 +1,8 @@
-// Fuzz target for what the device pages read from a device: the
-// fixed-parameter JSON and the 12-byte port record. A parsed parameter set
-// must come out sorted, and writing its complete members back and parsing
-// that again must give the same members; a port record read and written
-// again must keep every port and flag.
+// Fuzz target for the records the device pages read: the fixed-parameter JSON
+// (read sorted, its complete members written and read back unchanged) and the
+// serial line settings (written back byte for byte).
 #include "pages/fixedparamjson.h"
-#include "pages/portrecord.h"
+#include "pages/serialsettings.h"
 
 #include <QByteArray>
 #include <cstdlib>
@@ -14,18 +12,13 @@ std::vector<std::vector<std::uint8_t>> fuzzSeeds()
 {
     std::vector<std::vector<std::uint8_t>> seeds;
     auto add = [&](const QByteArray& bytes) { seeds.emplace_back(bytes.begin(), bytes.end()); };
-    add(R"({"devserial":"FG231100001","ethaddr":"00:1E:C0:00:00:01","name":"FM-GW200"})");
-    add(R"({"a":1,"b":"x","c":[1,{"d":null}],"e":{"f":"g"}})");
-    add(R"({"k":"first","k":"second","":"empty key","v":""})");
-    add("{\"\\u00e4\\ud83d\\ude00\":\"\xe2\x82\xac\\n\"}");
-    add(QByteArray("{\"k\":\"v\"}", 10));
-    add(R"({"lone":"\ud800x","\udc00":"y"})");
-    add(R"(["name"])");
+    add(R"({"name":"GW","ethaddr":"00:1E:C0:00:00:01","a":1,"c":[1,{"d":null}],"k":"1","k":"2","":"e","v":""})");
+    add("{\"\\u00e4\\ud83d\\ude00\":\"\xe2\x82\xac\\n\",\"\\udc00\":\"y\"}");
     // Raw zero characters in keys: the object's own order is not by key.
     add(QByteArray("{\"") + QByteArray(28, '\0') + "k\":\"2\",\"" + QByteArray(34, '\0') +
         "\":\"e\"}");
-    add(QByteArray::fromHex("000016010017010050 0501bb"));
-    add(QByteArray::fromHex("ff0000 80ffff 000001 01fffe"));
+    add(QByteArray::fromHex("010c") + "/dev/ttyUSB0" + QByteArray::fromHex("0703020101"));
+    add(QByteArray::fromHex("00ff") + QByteArray(255, 'p') + QByteArray::fromHex("0000000000"));
     return seeds;
 }
 
@@ -34,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 65536)
         return 0;
     const int n = static_cast<int>(size);
+    const QByteArray bytes(reinterpret_cast<const char*>(data), n);
 
     FixedParamJson::Params params;
     if (FixedParamJson::parse(data, n, params)) {
@@ -45,25 +39,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 complete.append(params.at(i));
         }
         const FixedParamJson::Built built = FixedParamJson::build(complete);
-        if (built.incomplete || built.object.size() != complete.size())
-            std::abort();
         FixedParamJson::Params back;
-        if (!FixedParamJson::parse(FixedParamJson::serialise(built.object), back) ||
+        if (built.incomplete || built.object.size() != complete.size() ||
+            !FixedParamJson::parse(FixedParamJson::serialise(built.object), back) ||
             back != complete)
             std::abort();
     }
 
-    PortRecord::Entries entries;
-    if (PortRecord::decode(data, n, entries) != (n == PortRecord::kSize))
-        std::abort();
-    if (n == PortRecord::kSize) {
-        const QByteArray again = PortRecord::encode(entries);
-        for (int k = 0; k < PortRecord::kEntries; ++k) {
-            const int at = k * PortRecord::kEntrySize;
-            if (again.at(at) != (data[at] ? 1 : 0) ||
-                static_cast<std::uint8_t>(again.at(at + 1)) != data[at + 1] ||
-                static_cast<std::uint8_t>(again.at(at + 2)) != data[at + 2])
+    SerialSettings line, other;
+    if (SerialSettings::fromRecord(bytes, &line)) {
+        const bool exact = data[0] <= 1 && line.portName.toUtf8() == bytes.mid(2, data[1]);
+        if (exact && line.toRecord() != bytes) // the flag byte reads as 0 or 1
+            std::abort();
+        other = line;
+        other.portName += QLatin1Char('x'); // then each index in turn
+        for (int* field : {&other.baudIndex, &other.dataBitsIndex, &other.parityIndex,
+                           &other.flowControlIndex, &other.stopBitsIndex, &other.baudIndex}) {
+            if (other == line || !(line == line))
                 std::abort();
+            other = line;
+            ++*field;
         }
     }
     return 0;

@@ -1,19 +1,18 @@
-// The settings page against the device simulator over loopback: the device
-// date, the four service ports and the "Writing data..." box.
+// The settings and fixed parameters pages: their frames byte for byte, the
+// port checks, the table rules, the INI files, the "Writing data..." box, and
+// real runs of their boxes and dialogs in both languages.
 #include "mainwindow/mainwindow.h"
 #include "pages/fixedparampage.h"
 #include "pages/settingspage.h"
 #include "pagetestutil.h"
+#include "progtestutil.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDateTime>
-#include <QGroupBox>
-#include <QHeaderView>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QValidator>
 
 namespace {
 
@@ -23,570 +22,422 @@ void setPorts(const SettingsPage& page, const QStringList& ports)
         page.form()->lePort[row]->setText(ports.value(row));
 }
 
-QStringList ports(const SettingsPage& page)
+// The date field, then per row the port, "+" checked or "-" not, and "x"
+// for a disabled field: "date|22-x 23+ 80+ 443+".
+QString state(const SettingsPage& page)
 {
-    QStringList texts;
+    QString text = page.form()->leDate->text() + '|';
     for (int row = 0; row < 4; ++row)
-        texts << page.form()->lePort[row]->text();
-    return texts;
+        text += page.form()->lePort[row]->text() + (page.form()->checkBoxPort[row]->isChecked() ? "+" : "-") +
+                (page.form()->lePort[row]->isEnabled() ? " " : "x ");
+    return text.chopped(1);
 }
 
-QList<bool> checks(const SettingsPage& page)
+// The table as "key=value" rows; a missing cell reads as "?".
+QStringList rows(const FixedParamPage& page)
 {
-    QList<bool> states;
-    for (int row = 0; row < 4; ++row)
-        states << page.form()->checkBoxPort[row]->isChecked();
-    return states;
+    const QTableWidget* t = page.form()->tableWidget;
+    const auto text = [t](int r, int c) { return t->item(r, c) ? t->item(r, c)->text() : "?"; };
+    QStringList rows;
+    for (int row = 0; row < t->rowCount(); ++row)
+        rows << text(row, 0) + '=' + text(row, 1);
+    return rows;
 }
 
-QList<bool> fieldsEnabled(const SettingsPage& page)
+void setRows(FixedParamPage& page, const QStringList& rows)
 {
-    QList<bool> states;
-    for (int row = 0; row < 4; ++row)
-        states << page.form()->lePort[row]->isEnabled();
-    return states;
-}
-
-struct Rig : LinkedPage<SettingsPage>
-{
-    Rig() : LinkedPage(&CommTcp::gotSettingsRespond) {}
-    bool start(const QStringList& options = QStringList())
-    {
-        return LinkedPage::start(QStringList{QStringLiteral("quiet=1")} + options);
+    page.form()->tableWidget->setRowCount(0);
+    for (int row = 0; row < rows.size(); ++row) {
+        page.addFixedParam();
+        page.form()->tableWidget->item(row, 0)->setText(rows.at(row).section('=', 0, 0));
+        page.form()->tableWidget->item(row, 1)->setText(rows.at(row).section('=', 1));
     }
-    UI_SettingPage* ui() const { return page.form(); }
-};
+}
 
 const QStringList kPorts{"22", "23", "80", "443"};
-
-int openMessageBoxes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    int n = 0;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        n += qobject_cast<QMessageBox*>(w) ? 1 : 0;
-    return n;
-}
+const QString kQuestion = QStringLiteral("There is item or value is empty! And these will no be "
+                                         "set to device!\nDo you want to continue?");
 
 } // namespace
 
-class TestSettingsPage : public BoxCheckedTest
+class TestDevicePages : public BoxCheckedTest
 {
     Q_OBJECT
-protected Q_SLOTS:
-    void cleanup()
-    {
-        BoxCheckedTest::cleanup();
-        QCOMPARE(openMessageBoxes(), 0); // no box left behind
-    }
-
 private Q_SLOTS:
-    void formAndInput();
-    void languageChangeReappliesTexts();
-
-    void dateFromDeviceAndSync();
-    void dateAnswers_data();
-    void dateAnswers();
-    void answersOfWrongSize_data();
-    void answersOfWrongSize();
-
-    void readPortsFromDevice();
-    void writePortsAtTheEdges();
-    void writeBytesOnTheWire();
-    void writeRefused_data();
-    void writeRefused();
-    void writeResultFailures_data();
-    void writeResultFailures();
-    void writeWhileNotConnected();
-    void ignoredCodes();
-
-    void progressBoxClosedInsideItsModalRun();
+    void settingsFormAndInput();
+    void framesOnTheWire();
+    void answers_data();
+    void answers();
     void unansweredWrites();
-    void pageDestroyedWhileBoxRuns();
-    void boxDestroyedElsewhereWhileItRuns();
-    void wiredByTheMainWindow();
+    void realRunsInBothLanguages();
+    void fixedResetAddAndMacFormat();
+    void fixedWriteChecks_data();
+    void fixedWriteChecks();
+    void fixedIniFiles();
 };
 
-void TestSettingsPage::formAndInput()
+void TestDevicePages::settingsFormAndInput()
 {
     SettingsPage page;
     UI_SettingPage* ui = page.form();
-    QVERIFY(ui->leDate->text().isEmpty());
-    QTableWidget* table = ui->tableWidgetPort;
-    QCOMPARE(table->rowCount(), 4);
-    QCOMPARE(table->columnCount(), 3);
-    // The rows in the order of the device's record (see writePortsAtTheEdges).
-    for (int row = 0; row < 4; ++row) {
-        QCOMPARE(table->item(row, 0)->text(),
-                 (QStringList{"SSH", "Telnet", "HTTP", "HTTPS"}.at(row)));
-        QVERIFY(!(table->item(row, 0)->flags() & Qt::ItemIsEditable));
-        QVERIFY(ui->lePort[row]->text().isEmpty());
-    }
-    QCOMPARE(checks(page), (QList<bool>{true, true, true, true}));
-    QCOMPARE(fieldsEnabled(page), (QList<bool>{true, true, true, true}));
-    QVERIFY(!page.progressBox());
-
-    auto dateState = [&](QString text) {
-        int pos = 0;
-        return ui->leDate->validator()->validate(text, pos);
-    };
-    QCOMPARE(dateState(QStringLiteral("2024-03-03 14:05:09")), QValidator::Acceptable);
-    QCOMPARE(dateState(QStringLiteral("2024-13-03 14:05:09")), QValidator::Invalid);
-    QCOMPARE(dateState(QStringLiteral("1999-03-03 14:05:09")), QValidator::Invalid);
-    QCOMPARE(dateState(QStringLiteral("2024-03-03T14:05:09")), QValidator::Invalid);
-
+    QCOMPARE(state(page), QStringLiteral("|+ + + +"));
     // 65535 cannot be typed; 0 can, and is refused by "Write".
-    QLineEdit* port = ui->lePort[0];
-    for (const auto& typed : {qMakePair(QStringLiteral("65535"), QStringLiteral("6553")),
-                              qMakePair(QStringLiteral("65534"), QStringLiteral("65534")),
-                              qMakePair(QStringLiteral("0"), QStringLiteral("0")),
-                              qMakePair(QStringLiteral("8a0"), QStringLiteral("80"))}) {
-        port->clear();
-        QTest::keyClicks(port, typed.first);
-        QCOMPARE(port->text(), typed.second);
+    const char* typed[][2] = {{"65535", "6553"}, {"65534", "65534"}, {"0", "0"}, {"8a0", "80"}};
+    for (const auto& t : typed) {
+        ui->lePort[0]->clear();
+        QTest::keyClicks(ui->lePort[0], t[0]);
+        QCOMPARE(ui->lePort[0]->text(), QString(t[1]));
     }
-
-    // A check box enables its field and keeps its value.
-    ui->lePort[2]->setText(QStringLiteral("8080"));
+    // A check box enables its field, which keeps its value.
+    setPorts(page, {"1", "2", "8080", "4"});
     ui->checkBoxPort[2]->setChecked(false);
-    QCOMPARE(fieldsEnabled(page), (QList<bool>{true, true, false, true}));
+    QCOMPARE(state(page), QStringLiteral("|1+ 2+ 8080-x 4+"));
     QTest::mouseClick(ui->checkBoxPort[2], Qt::LeftButton);
-    QVERIFY(ui->checkBoxPort[2]->isChecked());
-    QVERIFY(ui->lePort[2]->isEnabled());
-    QCOMPARE(ui->lePort[2]->text(), QStringLiteral("8080"));
-}
+    QCOMPARE(state(page), QStringLiteral("|1+ 2+ 8080+ 4+"));
 
-void TestSettingsPage::languageChangeReappliesTexts()
-{
-    SettingsPage page;
-    UI_SettingPage* ui = page.form();
-    ui->leDate->setText(QStringLiteral("2024-03-03 14:05:09"));
-    ui->lePort[3]->setText(QStringLiteral("443"));
-    ui->checkBoxPort[1]->setChecked(false);
-
-    MarkingTranslator translator("SettingsPage");
-    QCoreApplication::installTranslator(&translator);
-    QTRY_COMPARE(ui->btnSyncDate->text(), QStringLiteral("<Sync date>"));
-    QCOMPARE(ui->groupBoxPort->title(), QStringLiteral("<Port settings>"));
-    QCOMPARE(ui->tableWidgetPort->horizontalHeaderItem(2)->text(), QStringLiteral("<Port>"));
-    QCOMPARE(ui->tableWidgetPort->item(1, 0)->text(), QStringLiteral("<Telnet>"));
-    QCOMPARE(ui->lePort[0]->placeholderText(), QStringLiteral("<1~65534>"));
-    // Values stay.
-    QCOMPARE(ui->leDate->text(), QStringLiteral("2024-03-03 14:05:09"));
-    QCOMPARE(ui->lePort[3]->text(), QStringLiteral("443"));
-    QVERIFY(!ui->checkBoxPort[1]->isChecked());
-
-    QCoreApplication::removeTranslator(&translator);
-    QTRY_COMPARE(ui->btnSyncDate->text(), QStringLiteral("Sync date"));
-    QCOMPARE(ui->tableWidgetPort->item(1, 0)->text(), QStringLiteral("Telnet"));
-}
-
-void TestSettingsPage::dateFromDeviceAndSync()
-{
-    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
-    Rig rig;
-    QVERIFY(rig.start({QStringLiteral("clock=2001-02-03 04:05:06")}));
-    QTest::mouseClick(rig.ui()->btnDeviceDate, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return !rig.ui()->leDate->text().isEmpty(); }));
-    // The device clock runs on from its start time.
-    QVERIFY2(rig.ui()->leDate->text().startsWith(QStringLiteral("2001-02-03 04:0")),
-             qPrintable(rig.ui()->leDate->text()));
-    QCOMPARE(rig.ui()->leDate->text().size(), 19);
-
-    // The date field is only a display: what it holds is not sent.
-    rig.ui()->leDate->setText(QStringLiteral("2030-12-24 18:00:00"));
-    const QDateTime before =
-        QDateTime::fromString(QDateTime::currentDateTime().toString(format), format);
-    QTest::mouseClick(rig.ui()->btnSyncDate, Qt::LeftButton);
-    QVERIFY(rig.sim.waitForLog(QStringLiteral("clock set to ")));
-    const QDateTime after = QDateTime::currentDateTime();
-    // The link shows the set-date answer itself.
-    QCOMPARE(boxes->waitForBox().summary(),
-             QStringLiteral("[Information] Set device's date success!"));
-    const QString log = rig.sim.log();
-    const int at = log.indexOf(QStringLiteral("clock set to ")) + 13;
-    const QDateTime sent = QDateTime::fromString(log.mid(at, 19), format);
-    QVERIFY2(sent.isValid(), qPrintable(log.mid(at, 19)));
-    QVERIFY(sent >= before);
-    QVERIFY(sent <= after);
-
-    QTest::mouseClick(rig.ui()->btnDeviceDate, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return !rig.ui()->leDate->text().startsWith(QStringLiteral("2030")); }));
-    QVERIFY(rig.ui()->leDate->text().startsWith(before.toString(QStringLiteral("yyyy-MM-dd"))) ||
-            rig.ui()->leDate->text().startsWith(after.toString(QStringLiteral("yyyy-MM-dd"))));
-}
-
-void TestSettingsPage::dateAnswers_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QString>("shown"); // empty: refused
-    QTest::newRow("19 bytes") << QByteArray("2024-03-03 14:05:09") << "2024-03-03 14:05:09";
-    QTest::newRow("19 bytes, not a date, shown as it is")
-        << QByteArray("device clock unset!") << "device clock unset!";
-    QTest::newRow("zero byte ends the text")
-        << QByteArray("2024-03-03\0 14:05:0", 19) << "2024-03-03";
-    QTest::newRow("utf-8") << QByteArray("\xe6\x97\xa5\xe6\x9c\x9f 2024-03-03 1")
-                           << QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\x9f 2024-03-03 1");
-    QTest::newRow("20 bytes beginning with a date") << QByteArray("2024-03-03 14:05:09Z") << "";
-    QTest::newRow("18 bytes") << QByteArray("2024-03-03 14:05:0") << "";
-    QTest::newRow("empty") << QByteArray() << "";
-    QTest::newRow("one byte") << QByteArray("2") << "";
-}
-
-void TestSettingsPage::dateAnswers()
-{
-    QFETCH(QByteArray, payload);
-    QFETCH(QString, shown);
-    SettingsPage page;
-    page.form()->leDate->setText(QStringLiteral("old"));
-    respond(page, 0x0006, payload);
-    if (shown.isEmpty()) {
-        QCOMPARE(boxes->takeText(), QStringLiteral("Read date failed!"));
-        QCOMPARE(page.form()->leDate->text(), QStringLiteral("old"));
-    } else {
-        QCOMPARE(page.form()->leDate->text(), shown);
+    // Every port is checked, that of a disabled row too.
+    QSignalSpy sent(&page, &SettingsPage::sendCmd);
+    ui->checkBoxPort[3]->setChecked(false);
+    for (const QStringList& ports : {QStringList{"0", "23", "80", "4"}, {"22", "65535", "80", "4"},
+                                     {"22", "", "80", "4"}, {"22", "23", "https", "4"},
+                                     {"22", "23", "80", ""}, {"22", "23", "80", "70000"}}) {
+        setPorts(page, ports);
+        QTest::mouseClick(ui->btnWrite, Qt::LeftButton);
+        QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Port settings error!"));
     }
+    QVERIFY(sent.isEmpty() && !page.progressBox());
 }
 
-void TestSettingsPage::answersOfWrongSize_data()
+// Both pages as the main window wires them, and a scripted device: what
+// they send and what the device answers, byte for byte.
+void TestDevicePages::framesOnTheWire()
 {
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<bool>("date");
-    QTest::newRow("date of 20 bytes") << "date-wrong-size=1" << true;
-    QTest::newRow("ports: empty") << "ports-read-size=0" << false;
-    QTest::newRow("ports: 11 bytes") << "ports-read-size=11" << false;
-    QTest::newRow("ports: 13 bytes") << "ports-read-size=13" << false;
-}
-
-// Refused with a tip; the page keeps its values and goes on working.
-void TestSettingsPage::answersOfWrongSize()
-{
-    QFETCH(QString, option);
-    QFETCH(bool, date);
-    Rig rig;
-    QVERIFY(rig.start({option}));
-    rig.ui()->leDate->setText(QStringLiteral("2020-01-01 00:00:00"));
-    setPorts(rig.page, {"1", "2", "3", "4"});
-    rig.ui()->checkBoxPort[3]->setChecked(false);
-    QTest::mouseClick(date ? rig.ui()->btnDeviceDate : rig.ui()->btnRead, Qt::LeftButton);
-    const BoxRecorder::Box box = boxes->waitForBox();
-    QCOMPARE(box.summary(), date ? QStringLiteral("[Tip] Read date failed!")
-                                 : QStringLiteral("[Tip] Read data failed!"));
-    QCOMPARE(box.icon, QMessageBox::Information);
-    QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
-    QCOMPARE(rig.ui()->leDate->text(), QStringLiteral("2020-01-01 00:00:00"));
-    QCOMPARE(ports(rig.page), (QStringList{"1", "2", "3", "4"}));
-    QCOMPARE(checks(rig.page), (QList<bool>{true, true, true, false}));
-
-    QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
-    QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
-    QCOMPARE(boxes->waitForText(), QStringLiteral("Operation success!"));
-}
-
-void TestSettingsPage::readPortsFromDevice()
-{
-    Rig rig;
-    QVERIFY(rig.start({QStringLiteral("ports=0:2222,5:23,1:8080,1:443")}));
-    QTest::mouseClick(rig.ui()->btnRead, Qt::LeftButton);
-    const BoxRecorder::Box box = boxes->waitForBox();
-    QCOMPARE(box.summary(), QStringLiteral("[Information] Read data finished!"));
-    QCOMPARE(box.parent, static_cast<QWidget*>(&rig.page));
-    QCOMPARE(ports(rig.page), (QStringList{"2222", "23", "8080", "443"}));
-    QCOMPARE(checks(rig.page), (QList<bool>{false, true, true, true}));
-    QCOMPARE(fieldsEnabled(rig.page), (QList<bool>{false, true, true, true}));
-}
-
-void TestSettingsPage::writePortsAtTheEdges()
-{
-    Rig rig;
-    QVERIFY(rig.start());
-    setPorts(rig.page, {"1", "65534", "8080", "443"});
-    rig.ui()->checkBoxPort[2]->setChecked(false);
-    QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
-
-    const BoxRecorder::Box progress = boxes->take();
-    QCOMPARE(progress.summary(), QStringLiteral("[Information] Writing data..."));
-    QCOMPARE(progress.icon, QMessageBox::Information);
-    QCOMPARE(progress.buttons.size(), 1);
-    QPointer<QMessageBox> pending = rig.page.progressBox();
-    QVERIFY(pending);
-    QCOMPARE(pending->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(pending->windowModality(), Qt::ApplicationModal);
-    QVERIFY(!pending->parentWidget());
-
-    const BoxRecorder::Box result = boxes->waitForBox();
-    QCOMPARE(result.summary(), QStringLiteral("[Information] Operation success!"));
-    QCOMPARE(result.icon, QMessageBox::Warning);
-    QVERIFY(!rig.page.progressBox());
-    QVERIFY(waitFor([&] { return pending.isNull(); }));
-    QVERIFY(rig.sim.log().contains(
-        QStringLiteral("ports set to ssh=1 telnet=65534 http=8080(off) https=443")));
-
-    // Read back what the device keeps.
-    setPorts(rig.page, {});
-    QTest::mouseClick(rig.ui()->btnRead, Qt::LeftButton);
-    QCOMPARE(boxes->waitForText(), QStringLiteral("Read data finished!"));
-    QCOMPARE(ports(rig.page), (QStringList{"1", "65534", "8080", "443"}));
-    QCOMPARE(checks(rig.page), (QList<bool>{true, true, false, true}));
-    QCOMPARE(fieldsEnabled(rig.page), (QList<bool>{true, true, false, true}));
-}
-
-void TestSettingsPage::writeBytesOnTheWire()
-{
+    TempWorkDir dir;
     FakeDevice device;
-    Rig rig;
-    QVERIFY(rig.connectTo(device));
-    for (int row = 0; row < 4; ++row)
-        rig.ui()->checkBoxPort[row]->setChecked(false);
-    setPorts(rig.page, {"22", "65534", "256", "1"});
-    QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
-    QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
-    const QByteArray expected =
-        CommandFrame::encode(0x0011, QByteArray::fromHex("000016 00fffe 000100 000001"));
-    QVERIFY(device.waitForReceived(expected.size()));
-    QCOMPARE(device.received().toHex(), expected.toHex());
-
-    // A result with more bytes than the result byte is read by its first byte.
-    device.write(CommandFrame::encode(0x0011, QByteArray::fromHex("01ff")));
-    QCOMPARE(boxes->waitForText(), QStringLiteral("Operation success!"));
-
-    device.clearReceived();
-    QTest::mouseClick(rig.ui()->btnDeviceDate, Qt::LeftButton);
-    QTest::mouseClick(rig.ui()->btnRead, Qt::LeftButton);
-    const QByteArray reads =
-        CommandFrame::encode(0x0006, QByteArray()) + CommandFrame::encode(0x0010, QByteArray());
-    QVERIFY(device.waitForReceived(reads.size()));
-    QCOMPARE(device.received().toHex(), reads.toHex());
-}
-
-void TestSettingsPage::writeRefused_data()
-{
-    QTest::addColumn<QStringList>("ports");
-    QTest::addColumn<int>("uncheckedRow"); // -1: all checked
-    QTest::newRow("zero") << QStringList{"0", "23", "80", "443"} << -1;
-    QTest::newRow("65535") << QStringList{"22", "65535", "80", "443"} << -1;
-    QTest::newRow("empty") << QStringList{"22", "23", "", "443"} << -1;
-    QTest::newRow("not a number") << QStringList{"22", "23", "80", "https"} << -1;
-    QTest::newRow("disabled row still checked") << QStringList{"22", "", "80", "443"} << 1;
-    QTest::newRow("disabled row out of range") << QStringList{"22", "23", "80", "70000"} << 3;
-}
-
-void TestSettingsPage::writeRefused()
-{
-    QFETCH(QStringList, ports);
-    QFETCH(int, uncheckedRow);
-    SettingsPage page;
-    QSignalSpy sent(&page, &SettingsPage::sendCmd);
-    setPorts(page, ports);
-    if (uncheckedRow >= 0)
-        page.form()->checkBoxPort[uncheckedRow]->setChecked(false);
+    MainWindow window;
+    window.commLink()->setPort(device.port());
+    window.commLink()->connectDevice(QStringLiteral("127.0.0.1"));
+    QVERIFY(device.waitForClient());
+    SettingsPage& page = *window.settingsPageWidget();
+    FixedParamPage& fixed = *window.fixedParamPageWidget();
+    setPorts(page, {"23", "65534", "256", "1"});
+    page.form()->checkBoxPort[0]->setChecked(false);
+    page.form()->checkBoxPort[3]->setChecked(false);
+    setRows(fixed, {"name=Pump 7", "devserial=FG2311-0815", "ethaddr=0a1B2c3D4e5F"});
+    QTest::mouseClick(page.form()->btnDeviceDate, Qt::LeftButton);
+    QTest::mouseClick(page.form()->btnRead, Qt::LeftButton);
     QTest::mouseClick(page.form()->btnWrite, Qt::LeftButton);
-    const BoxRecorder::Box box = boxes->take();
-    QCOMPARE(box.summary(), QStringLiteral("[Warning] Port settings error!"));
-    QCOMPARE(box.icon, QMessageBox::Warning);
-    QCOMPARE(sent.count(), 0);
+    QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
+    QTest::mouseClick(fixed.form()->btnRead, Qt::LeftButton);
+    QTest::mouseClick(fixed.form()->btnWrite, Qt::LeftButton);
+    const QByteArray sent =
+        QByteArray::fromHex("680002000670 68000200107a 68000e001100001701fffe0101000000019f "
+                            "680002000e78 68004b000f") +
+        R"({"devserial":"FG2311-0815","ethaddr":"0a:1B:2c:3D:4e:5F","name":"Pump 7"})" + '\x22';
+    QVERIFY(device.waitForReceived(sent.size()));
+    QCOMPARE(device.received(), sent);
+
+    // The date; the ports (00 00 16 is port 22, off; 05 01 BB is 443, on);
+    // a write result; the link's own "date set"; the parameters (a number
+    // reads as empty, a bare MAC is formatted); two write results.
+    device.write(QByteArray::fromHex("6800150006") + "2024-03-03 14:05:09" +
+                 QByteArray::fromHex("32 68000e00100000160501bb00005001fffeab 6800030011017d "
+                                     "680002000771 68002e000e") +
+                 R"({"name":"GW","ethaddr":"001a2b3c4d5e","a":1})" +
+                 QByteArray::fromHex("f1 680003000f017b 680003000f007a"));
+    for (const char* text : {"[Information] Read data finished! (page)", "[Information] Operation success!",
+                             "[Information] Set device's date success!",
+                             "[Information] Read data finished! (page)", "[Information] Operation success!",
+                             "[Warning] Operation failed!"}) {
+        const BoxRecorder::Box box = boxes->waitForBox();
+        QCOMPARE(box.summary() + (box.parent ? " (page)" : ""), QString(text));
+    }
+    QCOMPARE(state(page), QStringLiteral("2024-03-03 14:05:09|22-x 443+ 80-x 65534+"));
+    QCOMPARE(rows(fixed), (QStringList{"a=", "ethaddr=00:1a:2b:3c:4d:5e", "name=GW"}));
     QVERIFY(!page.progressBox());
+
+    // "Sync date" sends the workstation's clock, not the field.
+    device.clearReceived();
+    page.form()->leDate->setText(QStringLiteral("2030-12-24 18:00:00"));
+    const QDateTime before = QDateTime::currentDateTime().addMSecs(-999);
+    QTest::mouseClick(page.form()->btnSyncDate, Qt::LeftButton);
+    QVERIFY(device.waitForReceived(25));
+    const QByteArray frame = device.received();
+    QCOMPARE(frame.left(5).toHex(), QByteArray("6800150007"));
+    const QDateTime date = QDateTime::fromString(QString::fromLatin1(frame.mid(5, 19)),
+                                                 QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    QVERIFY2(date >= before && date <= QDateTime::currentDateTime(), frame.constData());
 }
 
-void TestSettingsPage::writeResultFailures_data()
+// Each answer goes to both pages: its own page acts on it, the other not.
+void TestDevicePages::answers_data()
 {
-    QTest::addColumn<QString>("option");
-    QTest::newRow("result 0") << "ports-write-result=0";
-    QTest::newRow("no result byte") << "ports-write-empty=1";
+    QTest::addColumn<int>("cmd");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("box"); // "[title] text", " (page)" when the page is its parent
+    QTest::addColumn<QString>("after"); // the settings page's state and the table's rows
+    const QString same = QStringLiteral("old|1+ 2+ 3+ 4-x keep=me");
+    const QString date = QStringLiteral("[Tip] Read date failed!");
+    QTest::newRow("date: a zero byte ends it")
+        << 6 << QByteArray("2024-03-03\0 14:05:0", 19) << "" << "2024-03-03|1+ 2+ 3+ 4-x keep=me";
+    QTest::newRow("date: utf-8") << 6 << QByteArray("\xe6\x97\xa5\xe6\x9c\x9f 2024-03-03 1") << ""
+                                 << QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\x9f 2024-03-03 1|1+ 2+ 3+ 4-x keep=me");
+    QTest::newRow("date of 20 bytes") << 6 << QByteArray("2024-03-03 14:05:09Z") << date << same;
+    QTest::newRow("date: empty") << 6 << QByteArray() << date << same;
+    for (int size : {0, 11, 13})
+        QTest::addRow("ports of %d bytes", size)
+            << 0x10 << QByteArray(size, '\1') << "[Tip] Read data failed!" << same;
+    for (int cmd : {0x11, 0x0F}) {
+        QTest::addRow("0x%02x: written, two bytes", cmd)
+            << cmd << QByteArray::fromHex("02ff") << "[Information] Operation success!" << same;
+        QTest::addRow("0x%02x: not written", cmd)
+            << cmd << QByteArray::fromHex("0001") << "[Warning] Operation failed!" << same;
+        QTest::addRow("0x%02x: no result byte", cmd)
+            << cmd << QByteArray() << "[Warning] Operation failed!" << same;
+    }
+    QTest::newRow("parameters that are not strings")
+        << 0x0E << QByteArray(R"({"b":"x","a":1,"c":[1],"d":null,"e":{"f":"g"}})")
+        << "[Information] Read data finished! (page)" << "old|1+ 2+ 3+ 4-x a= b=x c= d= e=";
+    const QByteArray refused[] = {"[\"name\"]", "", QByteArray("{\"a\":\"b\"}", 10), "{\"a\":\"b\"}x",
+                                  "{\"a\":\"b\",}", "\"ethaddr\"", "{\"\xe7\xbd\":\"x\""};
+    for (const QByteArray& bad : refused) // an array, nothing, a zero byte after, ...
+        QTest::addRow("parameters refused: %s", bad.toHex().constData())
+            << 0x0E << bad << "[Warning] Read data failed! (page)" << same;
+    for (int cmd : {0x0003, 0x0007, 0x0012, 0x0013, 0x010E})
+        QTest::addRow("0x%04x", cmd) << cmd << QByteArray(R"({"x":"2024-03-03 "})") << "" << same;
 }
 
-void TestSettingsPage::writeResultFailures()
+void TestDevicePages::answers()
 {
-    QFETCH(QString, option);
-    Rig rig;
-    QVERIFY(rig.start({option}));
-    setPorts(rig.page, kPorts);
-    QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
-    QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
-    QPointer<QMessageBox> pending = rig.page.progressBox();
-    const BoxRecorder::Box box = boxes->waitForBox();
-    QCOMPARE(box.summary(), QStringLiteral("[Warning] Operation failed!"));
-    QCOMPARE(box.icon, QMessageBox::Warning);
-    QVERIFY(!rig.page.progressBox());
-    QVERIFY(waitFor([&] { return pending.isNull(); }));
-
-    // And again: each answer ends in its box, nothing is left pending.
-    QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
-    QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
-    QCOMPARE(boxes->waitForText(), QStringLiteral("Operation failed!"));
-    QVERIFY(!rig.page.progressBox());
-}
-
-void TestSettingsPage::writeWhileNotConnected()
-{
-    Rig rig;
-    setPorts(rig.page, kPorts);
-    QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
-    // The link says so, and the progress box still opens.
-    QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
-    QVERIFY(rig.page.progressBox());
-}
-
-void TestSettingsPage::ignoredCodes()
-{
+    QFETCH(int, cmd);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, box);
+    QFETCH(QString, after);
     SettingsPage page;
-    QSignalSpy sent(&page, &SettingsPage::sendCmd);
-    page.form()->leDate->setText(QStringLiteral("keep"));
-    page.form()->lePort[0]->setText(QStringLiteral("22"));
-    for (int cmd : {0x0003, 0x0007, 0x000E, 0x0012}) {
-        respond(page, cmd, "2024-03-03 14:05:09");
-        respond(page, cmd, QByteArray::fromHex("000016000017000050 0001bb"));
-        page.handleRespond(cmd, nullptr, 0);
+    FixedParamPage fixed;
+    page.form()->leDate->setText(QStringLiteral("old"));
+    setPorts(page, {"1", "2", "3", "4"});
+    page.form()->checkBoxPort[3]->setChecked(false);
+    setRows(fixed, {"keep=me"});
+    respond(page, cmd, payload);
+    respond(fixed, cmd, payload);
+    const BoxRecorder::Box shown = boxes->take(); // none: an empty title
+    QCOMPARE(shown.title.isEmpty() ? "" : shown.summary() + (shown.parent ? " (page)" : ""), box);
+    QCOMPARE(state(page) + ' ' + rows(fixed).join(' '), after);
+    if (cmd == 0x0E && payload.isEmpty()) { // the same with no pointer at all
+        fixed.handleRespond(cmd, nullptr, 0);
+        QCOMPARE(boxes->takeText(), QStringLiteral("Read data failed!"));
     }
-    QCOMPARE(page.form()->leDate->text(), QStringLiteral("keep"));
-    QCOMPARE(page.form()->lePort[0]->text(), QStringLiteral("22"));
-    QVERIFY(page.form()->checkBoxPort[0]->isChecked());
-    QCOMPARE(boxes->count(), 0);
-    QCOMPARE(sent.count(), 0);
 }
 
-// The real modal run of the progress box: the write answer arrives inside
-// it, closes the box and ends the run.
-void TestSettingsPage::progressBoxClosedInsideItsModalRun()
+// Unconnected: the link says so, each write leaves its box pending (hidden
+// by OK), a second write replaces the first one's, a late answer ends it.
+void TestDevicePages::unansweredWrites()
 {
-    Rig rig;
-    QVERIFY(rig.start({QStringLiteral("reply-delay-ms=50")}));
+    LinkedPage<SettingsPage> rig(&CommTcp::gotSettingsRespond);
     setPorts(rig.page, kPorts);
-
-    QPointer<QMessageBox> runBox;
-    bool runEnded = false;
-    bool aliveAfterResultRun = false;
-    {
-        BoxHook hook([&](const MsgBox::Request& request, const MsgBox::Interceptor& next) {
-            if (request.text == QLatin1String("Operation success!")) {
-                // The result box runs for real as well, inside the progress
-                // box's run: events, deferred deletions included, are handled
-                // there while the progress box's run is still on the stack.
-                QTimer::singleShot(50, request.box,
-                                   [b = request.box] { b->done(QDialog::Accepted); });
-                request.box->exec();
-                aliveAfterResultRun = !runBox.isNull();
-                return next(request);
-            }
-            if (request.text != QLatin1String("Writing data..."))
-                return next(request);
-            runBox = request.box;
-            // Should the answer never come, the box is closed after a while so
-            // the test fails instead of hanging.
-            QTimer::singleShot(10000, request.box,
-                               [b = request.box] { b->done(QDialog::Rejected); });
-            request.box->exec();
-            runEnded = true;
-            return MsgBox::Answer::Closed;
-        });
-        QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
-    }
-    QVERIFY(runEnded);
-    QVERIFY(aliveAfterResultRun);
-    // The result box was shown from inside the run, after the box closed.
-    QCOMPARE(boxes->takeText(), QStringLiteral("Operation success!"));
-    QVERIFY(!rig.page.progressBox());
-    QVERIFY(waitFor([&] { return runBox.isNull(); }));
-}
-
-// The device takes the ports but never answers: each write leaves its box
-// pending, a second write replaces the first one's, a late answer ends it.
-void TestSettingsPage::unansweredWrites()
-{
-    Rig rig;
-    QVERIFY(rig.start({QStringLiteral("ports-write-silent=1")}));
-    setPorts(rig.page, kPorts);
-    QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
+    QTest::mouseClick(rig.page.form()->btnWrite, Qt::LeftButton);
     QPointer<QMessageBox> first = rig.page.progressBox();
-    QVERIFY(rig.sim.waitForLog(QStringLiteral("ports set to")));
-    boxes->answerNext(MsgBox::Answer::Ok); // hidden by its OK button
-    QTest::mouseClick(rig.ui()->btnWrite, Qt::LeftButton);
+    QTest::mouseClick(rig.page.form()->btnWrite, Qt::LeftButton);
     QPointer<QMessageBox> second = rig.page.progressBox();
-    QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Writing data..."));
-    QVERIFY(first);
-    QVERIFY(second);
-    QVERIFY(first != second);
-    QVERIFY(waitFor([&] { return first.isNull(); }));
-    QCOMPARE(openMessageBoxes(), 1);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(second);
-    QVERIFY(!second->isVisible());
-
+    for (const char* text : {"Device not connected!", "Writing data...", "Device not connected!",
+                             "Writing data..."})
+        QCOMPARE(boxes->takeText(), QString(text));
+    QVERIFY(second && first != second && second->windowModality() == Qt::ApplicationModal);
+    QVERIFY(waitFor([&] { return first.isNull(); })); // replaced, not leaked
+    QVERIFY(second && !second->isVisible());
     respond(rig.page, 0x0011, QByteArray(1, '\1'));
     QCOMPARE(boxes->takeText(), QStringLiteral("Operation success!"));
-    QVERIFY(!rig.page.progressBox());
     QVERIFY(waitFor([&] { return second.isNull(); }));
-    QCOMPARE(openMessageBoxes(), 0);
-
-    // An answer with no write pending shows its result all the same.
-    rig.page.handleRespond(0x0011, nullptr, 0);
+    rig.page.handleRespond(0x0011, nullptr, 0); // with no write pending
     QCOMPARE(boxes->takeText(), QStringLiteral("Operation failed!"));
 }
 
-void TestSettingsPage::pageDestroyedWhileBoxRuns()
-{
-    auto* page = new SettingsPage;
-    setPorts(*page, kPorts);
-    QPointer<QMessageBox> runBox;
-    QSignalSpy sent(page, &SettingsPage::sendCmd);
-    {
-        BoxHook hook([&](const MsgBox::Request& request, const MsgBox::Interceptor& next) {
-            if (request.text != QLatin1String("Writing data..."))
-                return next(request);
-            runBox = request.box;
-            QTimer::singleShot(10000, request.box,
-                               [b = request.box] { b->done(QDialog::Rejected); });
-            // The page goes away while the box runs.
-            QTimer::singleShot(0, [page] { delete page; });
-            request.box->exec();
-            return MsgBox::Answer::Closed;
-        });
-        QMetaObject::invokeMethod(page->form()->btnWrite, "click");
-    }
-    QCOMPARE(sent.count(), 1);
-    QVERIFY(waitFor([&] { return runBox.isNull(); }));
-}
-
-void TestSettingsPage::boxDestroyedElsewhereWhileItRuns()
-{
-    SettingsPage page;
-    setPorts(page, kPorts);
-    {
-        BoxHook hook([&](const MsgBox::Request& request, const MsgBox::Interceptor& next) {
-            if (request.text != QLatin1String("Writing data..."))
-                return next(request);
-            delete request.box;
-            return MsgBox::Answer::Closed;
-        });
-        page.form()->btnWrite->click();
-    }
-    QVERIFY(!page.progressBox());
-    // The answer finds nothing to close and still shows the result.
-    respond(page, 0x0011, QByteArray(1, '\1'));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Operation success!"));
-}
-
-// Both device pages of this area, as the main window builds and wires them.
-void TestSettingsPage::wiredByTheMainWindow()
+// Every kind of box and dialog of the two pages runs for real, in English
+// and then with the real catalogue switched in at run time. A timer answers
+// each window once it is up: a box with "Yes" or its one button, a file
+// dialog with a file name. The device answers the port write while its
+// progress box is up; the answer closes that box, and the result box runs
+// inside the progress box's run.
+void TestDevicePages::realRunsInBothLanguages()
 {
     TempWorkDir dir;
-    DevsimProcess devsim;
-    MainWindow window;
-    window.form()->leDevIP->setText(QStringLiteral("127.0.0.1"));
-    QVERIFY(startDevsim(devsim, *window.commLink(), {QStringLiteral("quiet=1")}));
-
-    SettingsPage* settings = window.settingsPageWidget();
-    QTest::mouseClick(settings->form()->btnRead, Qt::LeftButton);
-    QCOMPARE(boxes->waitForText(), QStringLiteral("Read data finished!"));
-    QCOMPARE(settings->form()->lePort[3]->text(), QStringLiteral("443"));
-
-    FixedParamPage* fixed = window.fixedParamPageWidget();
-    QTest::mouseClick(fixed->form()->btnRead, Qt::LeftButton);
-    QCOMPARE(boxes->waitForText(), QStringLiteral("Read data finished!"));
-    QCOMPARE(fixed->form()->tableWidget->rowCount(), 5);
+    QTranslator zh;
+    QVERIFY(zh.load(QStringLiteral(FM_QM_PATH)));
+    FakeDevice device;
+    LinkedPage<SettingsPage> rig(&CommTcp::gotSettingsRespond);
+    QVERIFY(rig.connectTo(device));
+    setPorts(rig.page, kPorts);
+    QString file;
+    QStringList seen;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal->property("seen").toBool())
+            return;
+        modal->setProperty("seen", true);
+        QTimer::singleShot(10000, modal, [modal] { static_cast<QDialog*>(modal)->reject(); }); // no hang
+        seen << modal->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            seen.last() += ": " + box->text();
+            for (QAbstractButton* button : box->buttons())
+                seen.last() += " [" + button->text() + ']';
+            QAbstractButton* yes = box->button(QMessageBox::Yes);
+            if (box == rig.page.progressBox())
+                device.write(QByteArray::fromHex("6800030011017d")); // closes it
+            else
+                (yes ? yes : box->buttons().value(0))->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        }
+    });
+    poll.start();
+    const MsgBox::Interceptor recorder = MsgBox::setInterceptor(nullptr);
+    const std::shared_ptr<void> restore(nullptr, [&](void*) {
+        MsgBox::setInterceptor(recorder);
+        QCoreApplication::removeTranslator(&zh);
+    });
+    for (const QString& name : {QStringLiteral("GW"), QStringLiteral("网关")}) {
+        if (name != "GW")
+            QCoreApplication::installTranslator(&zh);
+        FixedParamPage fixed;
+        setRows(fixed, {"name=" + name, "devserial="});
+        file = dir.file(name + ".ini");
+        QSignalSpy sent(&fixed, &FixedParamPage::sendCmd);
+        rig.page.form()->btnWrite->click();
+        fixed.sendFixedParam();
+        fixed.backupFixedParam();
+        setRows(fixed, {});
+        fixed.loadFixedParam();
+        QCOMPARE(sent.count(), 1);
+        QCOMPARE(rows(fixed), QStringList{"name=" + name});
+    }
+    QVERIFY(!rig.page.progressBox());
+    QTRY_COMPARE(rig.page.form()->btnSyncDate->text(), QStringLiteral("同步日期"));
+    QCOMPARE(seen, (QStringList{
+        "Information: Writing data... [OK]", "Information: Operation success! [Sure]",
+        "Warning: " + kQuestion + " [Yes] [No]", "Save fixed parameter file",
+        "Information: Save fixed parameter success! [Sure]", "Choose fixed parameter file",
+        "Information: Load fixed parameter success! [Sure]",
+        QStringLiteral("信息: 正在写入数据... [OK]"), QStringLiteral("信息: 操作成功！ [确定]"),
+        QStringLiteral("警告: 存在项目或值为空的行！这些行将不会写入设备！\n是否继续？ [是] [否]"),
+        QStringLiteral("保存固定参数文件"), QStringLiteral("信息: 保存固定参数成功！ [确定]"),
+        QStringLiteral("选择固定参数文件"), QStringLiteral("信息: 加载固定参数成功！ [确定]")}));
 }
 
-QTEST_MAIN(TestSettingsPage)
+void TestDevicePages::fixedResetAddAndMacFormat()
+{
+    FixedParamPage page;
+    QTableWidget* table = page.form()->tableWidget;
+    setRows(page, {"old=1", "older=2", "oldest=3", "gone=4"});
+    QTest::mouseClick(page.form()->btnReset, Qt::LeftButton);
+    QTest::mouseClick(page.form()->btnAdd, Qt::LeftButton);
+    QCOMPARE(rows(page), (QStringList{"name=", "devserial=", "ethaddr=", "="}));
+    QCOMPARE(table->item(3, 1)->textAlignment() & table->item(0, 0)->textAlignment(), int(Qt::AlignCenter));
+
+    // Twelve characters without ':' in the "ethaddr" row get colons,
+    // unchecked; eleven characters, other rows, and a key set afterwards not.
+    const auto typed = [&](int row, const char* text) {
+        table->item(row, 1)->setText(QString::fromLatin1(text));
+        return table->item(row, 1)->text();
+    };
+    QCOMPARE(typed(2, "001a2b3c4d5e"), QStringLiteral("00:1a:2b:3c:4d:5e"));
+    QCOMPARE(typed(2, "xxxxxxxxxxxx"), QStringLiteral("xx:xx:xx:xx:xx:xx"));
+    QCOMPARE(typed(2, "001a2b3c4d5"), QStringLiteral("001a2b3c4d5"));
+    QCOMPARE(typed(1, "001a2b3c4d5e"), QStringLiteral("001a2b3c4d5e"));
+    table->item(1, 0)->setText(QStringLiteral("ethaddr"));
+    QCOMPARE(table->item(1, 1)->text(), QStringLiteral("001a2b3c4d5e"));
+    delete table->takeItem(3, 0); // a value cell without its key cell
+    QCOMPARE(typed(3, "001a2b3c4d5e"), QStringLiteral("001a2b3c4d5e"));
+}
+
+void TestDevicePages::fixedWriteChecks_data()
+{
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("box");     // empty: none
+    QTest::addColumn<QByteArray>("sent"); // empty: nothing sent
+    const QString invalid = QStringLiteral("Invaild settings!");
+    QTest::newRow("no rows: nothing at all") << QStringList() << "" << QByteArray();
+    for (const char* mac : {"xx:xx:xx:xx:xx:xx", "00:11:22:33:44", "00:11:22:33:44:55:", ""})
+        QTest::addRow("MAC \"%s\"", mac) << QStringList{"name=GW", "ethaddr=" + QString(mac)}
+                                         << invalid << QByteArray();
+    QTest::newRow("no complete row") << QStringList{"name=", "=orphan"} << invalid << QByteArray();
+    QTest::newRow("no ethaddr row: no MAC check")
+        << QStringList{"name=GW", "mac=zz"} << "" << QByteArray(R"({"mac":"zz","name":"GW"})");
+    QTest::newRow("upper-case MAC, duplicate key: the lower row wins")
+        << QStringList{"name=1", "ethaddr=AA:BB:CC:DD:EE:FF", QStringLiteral("name=泵站")} << ""
+        << QByteArray("{\"ethaddr\":\"AA:BB:CC:DD:EE:FF\",\"name\":\"\xe6\xb3\xb5\xe7\xab\x99\"}");
+    QTest::newRow("incomplete rows: No sends nothing")
+        << QStringList{"name=GW", "devserial="} << kQuestion << QByteArray();
+    QTest::newRow("incomplete rows: Yes sends the complete ones")
+        << QStringList{"name=GW", "=lost", "devserial=", "hwver=C1"} << kQuestion
+        << QByteArray(R"({"hwver":"C1","name":"GW"})");
+}
+
+void TestDevicePages::fixedWriteChecks()
+{
+    QFETCH(QStringList, rows);
+    QFETCH(QString, box);
+    QFETCH(QByteArray, sent);
+    FixedParamPage page;
+    setRows(page, rows);
+    QSignalSpy spy(&page, &FixedParamPage::sendCmd);
+    if (box == kQuestion)
+        boxes->answerNext(sent.isEmpty() ? MsgBox::Answer::No : MsgBox::Answer::Yes);
+    QTest::mouseClick(page.form()->btnWrite, Qt::LeftButton);
+    if (!box.isEmpty()) {
+        const BoxRecorder::Box shown = boxes->take();
+        QCOMPARE(shown.summary(), QStringLiteral("[Warning] ") + box);
+        QCOMPARE(shown.parent, static_cast<QWidget*>(&page));
+    }
+    QCOMPARE(static_cast<QList<QVariantList>>(spy),
+             (sent.isEmpty() ? QList<QVariantList>() : QList<QVariantList>{{0x000F, sent}}));
+    QCOMPARE(::rows(page), rows); // a write never changes the table
+}
+
+void TestDevicePages::fixedIniFiles()
+{
+    TempWorkDir dir;
+    FileAnswer files; // Cancel
+    FixedParamPage page;
+    page.backupFixedParam();
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Information] No content to backup!"));
+    const QStringList table{"name=Pump 7, east", "devserial=FG2311-0815",
+                            "ethaddr=00:1A:2B:3C:4D:5E", "skipped=", "=skipped too"};
+    setRows(page, table);
+    page.backupFixedParam();
+    page.loadFixedParam();
+    QCOMPARE(files.request(0), "Save|Save fixed parameter file|(*.ini)|" + appDir());
+    QCOMPARE(files.request(1), "Open|Choose fixed parameter file|(*.ini)|" + appDir());
+    QCOMPARE(rows(page), table);
+
+    // Backup merges into the file: what the table does not name stays.
+    files.path = dir.file(QStringLiteral("device7.ini"));
+    QVERIFY(ProgTest::writeFile(files.path, "[fixed_param]\nname=old\nextra=kept\n\n[other]\nkey=value\n"));
+    page.backupFixedParam();
+    QCOMPARE(boxes->takeText(), QStringLiteral("Save fixed parameter success!"));
+    QCOMPARE(ProgTest::readFile(files.path),
+             QByteArray("[fixed_param]\ndevserial=FG2311-0815\nethaddr=00:1A:2B:3C:4D:5E\n"
+                        "extra=kept\nname=\"Pump 7, east\"\n\n[other]\nkey=value\n"));
+
+    // Load: the group only, in the store's order; a bare MAC is formatted.
+    QVERIFY(ProgTest::writeFile(files.path, "[General]\nname=not this\n\n[fixed_param]\n"
+                                            "name=GW, east\nethaddr=001a2b3c4d5e\n"));
+    page.loadFixedParam();
+    QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
+    QCOMPARE(rows(page), (QStringList{"ethaddr=00:1a:2b:3c:4d:5e", "name=GW, east"}));
+    QCOMPARE(page.form()->tableWidget->item(1, 0)->textAlignment(), int(Qt::AlignCenter));
+
+    // A file that cannot be written is reported; a missing one reads as empty.
+    files.path = dir.file(QStringLiteral("device7.ini/params.ini"));
+    page.backupFixedParam();
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Save fixed parameter failed!"));
+    page.loadFixedParam();
+    QCOMPARE(boxes->takeText(), QStringLiteral("Load fixed parameter success!"));
+    QCOMPARE(rows(page), QStringList());
+}
+
+QTEST_MAIN(TestDevicePages)
 #include "tst_settingspage.moc"
