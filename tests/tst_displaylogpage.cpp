@@ -6,17 +6,8 @@
 #include "pages/logfilelist.h"
 #include "pagetestutil.h"
 
-#include <QAbstractItemView>
-#include <QApplication>
-#include <QComboBox>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QStyleFactory>
-#include <QTextBlock>
-#include <QTextBrowser>
-#include <QTextDocument>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
@@ -30,8 +21,8 @@ struct Rig : LinkedPage<DisplayLogPage>
 
 int points(const QComboBox* combo)
 {
-    return combo->font().pointSize() > 0 ? combo->font().pointSize()
-                                         : QFontInfo(combo->font()).pointSize();
+    const int set = combo->font().pointSize();
+    return set > 0 ? set : QFontInfo(combo->font()).pointSize();
 }
 
 QStringList items(const QComboBox* combo)
@@ -45,8 +36,7 @@ QStringList items(const QComboBox* combo)
 // The log line number of a streamed line ("... #123 ...").
 quint64 lineNumber(const QString& line)
 {
-    const int hash = line.indexOf(QLatin1Char('#'));
-    return hash < 0 ? 0 : line.mid(hash + 1).section(QLatin1Char(' '), 0, 0).toULongLong();
+    return line.section(QLatin1Char('#'), 1).section(QLatin1Char(' '), 0, 0).toULongLong();
 }
 
 void appendText(DisplayLogPage& page, const QByteArray& text)
@@ -85,9 +75,8 @@ void TestDisplayLogPage::framesOnTheWire()
     QVERIFY(waitFor([&] { return rig.combo()->count() == 3; }));
     QCOMPARE(items(rig.combo()), (QStringList{"abc", "", "xy"}));
     QCOMPARE(rig.combo()->currentIndex(), 0);
-    const int width = LogFileList::comboWidth(points(rig.combo()), 3);
-    QCOMPARE(rig.combo()->minimumWidth(), width);
-    QCOMPARE(rig.combo()->maximumWidth(), width);
+    QCOMPARE(rig.combo()->minimumWidth(), LogFileList::comboWidth(points(rig.combo()), 3));
+    QCOMPARE(rig.combo()->maximumWidth(), rig.combo()->minimumWidth());
     // Opening sends the selected name; only the answer opens the log.
     fake.clearReceived();
     rig.combo()->setCurrentIndex(2);
@@ -116,28 +105,13 @@ void TestDisplayLogPage::framesOnTheWire()
 
 void TestDisplayLogPage::listReplies()
 {
-    const struct
     {
-        QByteArray payload;
-        QStringList names;
-        int longest;
-    } rows[] = {
-        {QByteArray::fromHex("00"), {""}, 0},
-        {QByteArray::fromHex("0a6162"), {}, 0}, // the only entry runs past the payload
-        {QByteArray::fromHex("02787909637574"), {"xy"}, 2},
-        {QByteArray::fromHex("0a") + "system.log" + QByteArray::fromHex("03") + "a.b", {"system.log", "a.b"}, 10},
-    };
-    for (const auto& row : rows) {
         DisplayLogPage page;
         QComboBox* combo = page.form()->comboBoxLogType;
-        combo->addItem(QStringLiteral("stale"));
-        respond(page, DisplayLogPage::kCmdList, row.payload);
-        QCOMPARE(items(combo), row.names);
-        QCOMPARE(combo->currentIndex(), row.names.isEmpty() ? -1 : 0);
-        QCOMPARE(combo->maximumWidth(), LogFileList::comboWidth(points(combo), row.longest));
+        respond(page, DisplayLogPage::kCmdList, "\x0a" "system.log\x03" "a.b\x05" "x");
+        QCOMPARE(items(combo), (QStringList{"system.log", "a.b"})); // the last entry runs over
+        QCOMPARE(combo->maximumWidth(), LogFileList::comboWidth(points(combo), 10));
         QCOMPARE(combo->minimumWidth(), combo->maximumWidth());
-        if (row.longest < 10)
-            continue;
         // The popup is as wide as the names, also in a style whose popups
         // are as wide as the list (as on Windows).
         const std::unique_ptr<QStyle> windows(QStyleFactory::create(QStringLiteral("Windows")));
@@ -164,9 +138,6 @@ void TestDisplayLogPage::openReplies()
 {
     DisplayLogPage page;
     QSignalSpy sent(&page, &DisplayLogPage::sendCmd);
-    page.form()->btnOpen->click();
-    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Log file error!"));
-    QCOMPARE(sent.count(), 0);
     // Result 0 or no result byte: a box, the flag stays as it was.
     for (bool open : {false, true}) {
         if (open)
@@ -205,12 +176,11 @@ void TestDisplayLogPage::savedWholeWhileViewSkips()
     QVERIFY(rig.start({"log-rate=0", QStringLiteral("log-lines=%1").arg(lines),
                        QStringLiteral("log-lines-per-frame=%1").arg(linesPerFrame)}));
     rig.ui()->Refresh->click();
-    QVERIFY(waitFor([&] { return rig.combo()->count() == 3; }));
+    QVERIFY(waitFor([&] { return rig.combo()->count() == 3; })); // the device's own three logs
     FileAnswer answer(work.file(QStringLiteral("saved.log")));
     rig.ui()->btnSave->click();
     QCOMPARE(answer.request(0), QStringLiteral("Save|Save log to file|Log files (*.log *.txt);;"
                                                "All files (*)|system.log"));
-    QCOMPARE(rig.ui()->btnSave->text(), QStringLiteral("Stop saving"));
     rig.ui()->btnOpen->click();
     QVERIFY(waitFor([&] { return lineNumber(rig.doc()->lastBlock().text()) == quint64(lines); },
                     20000));
@@ -220,7 +190,6 @@ void TestDisplayLogPage::savedWholeWhileViewSkips()
     QCOMPARE(rig.doc()->blockCount(), 5000);
     rig.ui()->btnOpen->click(); // closing the log ends the file
     QVERIFY(!rig.page.isSaving());
-    QCOMPARE(rig.ui()->btnSave->text(), QStringLiteral("Save to file..."));
     QFile file(work.file(QStringLiteral("saved.log")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> saved = file.readAll().split('\n');
@@ -262,8 +231,10 @@ void TestDisplayLogPage::saveFailuresAndRealModalRuns()
     });
     poll.start(10);
     page.form()->btnSave->click();
-    page.form()->btnOpen->click(); // nothing to open
+    QSignalSpy sent(&page, &DisplayLogPage::sendCmd);
+    page.form()->btnOpen->click(); // nothing to open, nothing sent
     MsgBox::setInterceptor(recorder);
+    QCOMPARE(sent.count(), 0);
     QCOMPARE(seen, (QStringList{"Save log to file", "Warning|Log file error!|Sure"}));
     // Zero bytes and all are saved; pressing the button again stops.
     QVERIFY(page.isSaving());
@@ -271,8 +242,7 @@ void TestDisplayLogPage::saveFailuresAndRealModalRuns()
     page.form()->btnSave->click();
     QVERIFY(!page.isSaving());
     QFile file(work.file(QStringLiteral("z.log")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("a\0b\n", 4));
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == QByteArray("a\0b\n", 4));
 }
 
 void TestDisplayLogPage::burstShowsSkippedLines()
@@ -336,11 +306,8 @@ void TestDisplayLogPage::viewLines()
     // Payload and the view's text: the page counts the blocks the view
     // really makes of a payload.
     const std::pair<QByteArray, QString> rows[] = {
-        {"plain a < b", "plain a < b"},
-        {"<b>bold</b> text", "bold text"},
-        {QByteArray("ab\0cd", 5), "ab"},
-        {QByteArray(), ""},
-        {"two\nlines", "two\nlines"},
+        {"plain a < b", "plain a < b"}, {"<b>bold</b> text", "bold text"},
+        {QByteArray("ab\0cd", 5), "ab"}, {QByteArray(), ""}, {"two\nlines", "two\nlines"},
         {"a\r\nb\rc\xe2\x80\xa9" "d\n", "a\nb\nc\nd\n"},
         {"<i>x</i>\n\n\n\ny", "x y"},
         {"<p>a</p><p>b</p>\n<p>c</p>", "a\nb\nc"},
