@@ -1,285 +1,268 @@
-// The widget-free parts of the log and serial-port pages: the log-file list,
-// the serial settings record, the hex pieces and the coloured record entry.
+// The widget-free records of the maintenance pages, as known-answer tables:
+// the log-file list, the serial settings record, the serial test page's hex
+// pieces, Modbus CRC and coloured entries, the 12-byte port record and the
+// fixed-parameter JSON.
 #include "common/utf8text.h"
+#include "pages/fixedparamjson.h"
 #include "pages/logfilelist.h"
+#include "pages/portrecord.h"
 #include "pages/serialsettings.h"
 #include "pages/sptestformat.h"
 
 #include <QtTest>
 
+using FixedParamJson::Params;
+using PortRecord::Entries;
+
+namespace {
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
+
+} // namespace
+
 class TestPageCodecs : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void logList_data();
     void logList();
-    void logListEncode();
-    void comboWidth_data();
-    void comboWidth();
-    void utf8StopsAtZero();
-
-    void serialRecord_data();
     void serialRecord();
-    void serialRecordPortNameLimit();
-    void serialRecordRejects_data();
-    void serialRecordRejects();
-
-    void hexPieces_data();
-    void hexPieces();
-    void modbusCrc_data();
-    void modbusCrc();
-    void hexText();
-    void colouredHtml_data();
-    void colouredHtml();
+    void serialTestFormat();
+    void portRecord();
+    void fixedParamParse();
+    void fixedParamBuild();
+    void macAddress();
 };
-
-void TestPageCodecs::logList_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<int>("longest");
-    QTest::addColumn<bool>("truncated");
-    QTest::newRow("empty") << QByteArray() << QStringList() << 0 << false;
-    QTest::newRow("abc, empty, xy") << QByteArray::fromHex("03616263000278" "79")
-                                    << QStringList{"abc", "", "xy"} << 3 << false;
-    QTest::newRow("single empty entry") << QByteArray::fromHex("00") << QStringList{""} << 0
-                                        << false;
-    QTest::newRow("two empty entries") << QByteArray::fromHex("0000") << QStringList{"", ""} << 0
-                                       << false;
-    QTest::newRow("length runs past the end")
-        << QByteArray::fromHex("0561") << QStringList() << 0 << true;
-    QTest::newRow("last entry runs past the end")
-        << QByteArray::fromHex("027879" "09637574") << QStringList{"xy"} << 2 << true;
-    QTest::newRow("length exactly to the end")
-        << QByteArray::fromHex("026162") << QStringList{"ab"} << 2 << false;
-    QTest::newRow("zero byte ends a name, not the entry")
-        << QByteArray::fromHex("0361006202" "6364") << QStringList{"a", "cd"} << 3 << false;
-    QTest::newRow("utf-8 name") << (QByteArray("\x06") + QByteArray("日志"))
-                                << QStringList{QStringLiteral("日志")} << 6 << false;
-    QTest::newRow("longest 255") << (QByteArray("\xff") + QByteArray(255, 'n') + "\x01z")
-                                 << QStringList{QString(255, 'n'), "z"} << 255 << false;
-}
 
 void TestPageCodecs::logList()
 {
-    QFETCH(QByteArray, payload);
-    QFETCH(QStringList, names);
-    QFETCH(int, longest);
-    QFETCH(bool, truncated);
-    // An exactly sized copy, so a read past the end is caught by the
-    // sanitizer build.
-    std::vector<unsigned char> bytes(payload.begin(), payload.end());
-    const LogFileList::Parsed parsed =
-        LogFileList::parse(bytes.data(), static_cast<int>(bytes.size()));
-    QCOMPARE(parsed.names, names);
-    QCOMPARE(parsed.longest, longest);
-    QCOMPARE(parsed.truncated, truncated);
-}
-
-void TestPageCodecs::logListEncode()
-{
-    const QStringList names{"system.log", "", QStringLiteral("日志.txt")};
-    QCOMPARE(LogFileList::parse(LogFileList::encode(names)).names, names);
-    // A name its length byte cannot describe is cut, never mis-framed.
-    const QByteArray longName = LogFileList::encode({QString(300, 'x'), "y"});
-    QCOMPARE(longName.size(), 1 + 255 + 1 + 1);
-    QCOMPARE(LogFileList::parse(longName).names, (QStringList{QString(255, 'x'), "y"}));
-    // ... at a character boundary: 127 two-byte characters fit, the 128th not.
-    const QByteArray wide = LogFileList::encode({QString(200, QChar(0x00E9))});
-    QCOMPARE(wide.size(), 1 + 254);
-    QCOMPARE(LogFileList::parse(wide).names, QStringList{QString(127, QChar(0x00E9))});
-}
-
-void TestPageCodecs::comboWidth_data()
-{
-    QTest::addColumn<int>("points");
-    QTest::addColumn<int>("longest");
-    QTest::addColumn<int>("width");
-    QTest::newRow("9 pt x 3 = 21.6") << 9 << 3 << 22;
-    QTest::newRow("9 pt x 1 = 7.2") << 9 << 1 << 7;
-    QTest::newRow("10 pt x 3 = 24") << 10 << 3 << 24;
-    QTest::newRow("11 pt x 12 = 105.6") << 11 << 12 << 106;
-    QTest::newRow("empty names only") << 9 << 0 << 0;
-    QTest::newRow("no point size") << -1 << 5 << 0;
-    QTest::newRow("255 bytes at 12 pt") << 12 << 255 << 2448;
-}
-
-void TestPageCodecs::comboWidth()
-{
-    QFETCH(int, points);
-    QFETCH(int, longest);
-    QFETCH(int, width);
-    QCOMPARE(LogFileList::comboWidth(points, longest), width);
-}
-
-void TestPageCodecs::utf8StopsAtZero()
-{
-    QCOMPARE(utf8UpToZero("ab\0cd", 5), QStringLiteral("ab"));
-    QCOMPARE(utf8UpToZero("\0ab", 3), QString());
-    QCOMPARE(utf8UpToZero("abc", 2), QStringLiteral("ab"));
-    QCOMPARE(utf8UpToZero(static_cast<const char*>(nullptr), 0), QString());
-    QCOMPARE(utf8UpToZero("abc", -1), QString());
-}
-
-void TestPageCodecs::serialRecord_data()
-{
-    QTest::addColumn<bool>("rs485");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QList<int>>("indexes"); // baud, data bits, parity, flow, stop
-    QTest::addColumn<QByteArray>("record");
-    QTest::newRow("defaults, 10-character name")
-        << false << "/dev/ttyS1" << QList<int>{3, 3, 0, 0, 0}
-        << QByteArray::fromHex("000a") + "/dev/ttyS1" + QByteArray::fromHex("0303000000");
-    QTest::newRow("parity goes before flow control")
-        << true << "COM3" << QList<int>{7, 2, 2, 1, 1}
-        << QByteArray::fromHex("0104") + "COM3" + QByteArray::fromHex("0702020101");
-    QTest::newRow("even parity, software flow")
-        << false << "ttyUSB0" << QList<int>{0, 0, 1, 2, 0}
-        << QByteArray::fromHex("0007") + "ttyUSB0" + QByteArray::fromHex("0000010200");
-    QTest::newRow("empty name") << false << "" << QList<int>{3, 3, 0, 0, 0}
-                                << QByteArray::fromHex("00000303000000");
-    QTest::newRow("utf-8 name counts bytes")
-        << false << QStringLiteral("串口") << QList<int>{3, 3, 0, 0, 0}
-        << QByteArray::fromHex("0006") + QByteArray("串口") + QByteArray::fromHex("0303000000");
+    // Payload, names, longest, truncated.
+    const std::tuple<QByteArray, QStringList, int, bool> rows[] = {
+        {QByteArray(), {}, 0, false},
+        {hex("0361626300027879"), {"abc", "", "xy"}, 3, false},
+        {hex("00"), {""}, 0, false},
+        {hex("0000"), {"", ""}, 0, false},
+        {hex("0561"), {}, 0, true},
+        {hex("027879" "09637574"), {"xy"}, 2, true},
+        {hex("026162"), {"ab"}, 2, false},
+        {hex("0361006202" "6364"), {"a", "cd"}, 3, false}, // a zero byte ends the name only
+        {QByteArray("\x06") + QByteArray("日志"), {QStringLiteral("日志")}, 6, false},
+        {QByteArray("\xff") + QByteArray(255, 'n') + "\x01z", {QString(255, 'n'), "z"}, 255, false},
+    };
+    for (const auto& [payload, names, longest, truncated] : rows) {
+        // An exactly sized copy, so a read past the end is caught by the
+        // sanitizer build.
+        std::vector<unsigned char> bytes(payload.begin(), payload.end());
+        const auto parsed = LogFileList::parse(bytes.data(), static_cast<int>(bytes.size()));
+        QCOMPARE(parsed.names, names);
+        QCOMPARE(parsed.longest, longest);
+        QCOMPARE(parsed.truncated, truncated);
+    }
+    // A name its length byte cannot describe is cut at a character boundary.
+    QCOMPARE(LogFileList::encode({"ab", "", QStringLiteral("日")}).toHex(), QByteArray("0261620003e697a5"));
+    QCOMPARE(LogFileList::encode({QString(300, 'x'), "y"}), "\xff" + QByteArray(255, 'x') + "\x01y");
+    QCOMPARE(LogFileList::encode({QString(200, QChar(0x00E9))}),
+             "\xfe" + QString(127, QChar(0x00E9)).toUtf8());
+    // Point size x longest x 0.8, halves upward.
+    const int widths[][3] = {{9, 3, 22}, {9, 1, 7}, {11, 12, 106}, {9, 0, 0}, {-1, 5, 0}};
+    for (const auto& w : widths)
+        QCOMPARE(LogFileList::comboWidth(w[0], w[1]), w[2]);
+    QCOMPARE(utf8UpToZero("ab\0cd", 5) + utf8UpToZero("\0ab", 3) + utf8UpToZero("abc", 2) +
+                 utf8UpToZero(static_cast<const char*>(nullptr), 0) + utf8UpToZero("abc", -1),
+             QStringLiteral("abab"));
 }
 
 void TestPageCodecs::serialRecord()
 {
-    QFETCH(bool, rs485);
-    QFETCH(QString, name);
-    QFETCH(QList<int>, indexes);
-    QFETCH(QByteArray, record);
+    // RS-485, N, name, baud, data bits, parity, flow, stop: parity goes
+    // before flow control.
     SerialSettings s;
-    s.rs485 = rs485;
-    s.portName = name;
-    s.baudIndex = indexes[0];
-    s.dataBitsIndex = indexes[1];
-    s.parityIndex = indexes[2];
-    s.flowControlIndex = indexes[3];
-    s.stopBitsIndex = indexes[4];
-    QCOMPARE(s.toRecord().toHex(' '), record.toHex(' '));
-    QCOMPARE(s.toRecord().size(), SerialSettings::kFixedBytes + name.toUtf8().size());
-    SerialSettings back;
-    QVERIFY(SerialSettings::fromRecord(record, &back));
-    QVERIFY(back == s);
+    s.rs485 = true;
+    s.portName = QStringLiteral("串口");
+    s.baudIndex = 7;
+    s.dataBitsIndex = 2;
+    s.parityIndex = 2;
+    s.flowControlIndex = 1;
+    s.stopBitsIndex = 1;
+    QCOMPARE(s.toRecord().toHex(' '), (hex("0106") + "串口" + hex("0702020101")).toHex(' '));
+    for (const QByteArray& record :
+         {hex("000a") + "/dev/ttyS1" + hex("0303000000"), hex("0104") + "COM3" + hex("0702020101"),
+          hex("0007") + "ttyUSB0" + hex("0000010200"), hex("00000303000000"),
+          hex("00ff") + QByteArray(255, 'p') + hex("0303000000")}) {
+        SerialSettings back;
+        QVERIFY(SerialSettings::fromRecord(record, &back));
+        QVERIFY(back.portNameFits());
+        QCOMPARE(back.toRecord().toHex(' '), record.toHex(' '));
+    }
+    QVERIFY(SerialSettings::fromRecord(hex("0106") + "串口" + hex("0702020101"), &s));
+    QVERIFY(s.rs485 && s.baudIndex == 7 && s.dataBitsIndex == 2 && s.parityIndex == 2 &&
+            s.flowControlIndex == 1 && s.stopBitsIndex == 1);
+    // 256 bytes do not fit the length byte, also as 128 two-byte characters.
+    for (const QString& name : {QString(256, 'p'), QString(128, QChar(0x00E9))}) {
+        s.portName = name;
+        QVERIFY(!s.portNameFits());
+        QVERIFY(s.toRecord().isEmpty());
+    }
+    // Too short, length byte too large or too small, an index out of range.
+    for (const QByteArray& bad :
+         {QByteArray(), hex("000003030000"), hex("0005") + "abc" + hex("0303000000"),
+          hex("0002") + "abc" + hex("0303000000"), hex("000161" "0803000000"),
+          hex("000161" "0304000000"), hex("000161" "0303030000"), hex("000161" "0303000300"),
+          hex("000161" "0303000002")})
+        QVERIFY2(!SerialSettings::fromRecord(bad, &s), bad.toHex().constData());
 }
 
-void TestPageCodecs::serialRecordPortNameLimit()
+void TestPageCodecs::serialTestFormat()
 {
-    SerialSettings s;
-    s.portName = QString(255, 'p');
-    QVERIFY(s.portNameFits());
-    QCOMPARE(s.toRecord().size(), 262);
-    QCOMPARE(static_cast<quint8>(s.toRecord().at(1)), quint8(255));
-    s.portName = QString(256, 'p');
-    QVERIFY(!s.portNameFits());
-    QVERIFY(s.toRecord().isEmpty());
-    // 128 characters, but 256 bytes in UTF-8.
-    s.portName = QString(128, QChar(0x00E9));
-    QVERIFY(!s.portNameFits());
-    QVERIFY(s.toRecord().isEmpty());
-}
-
-void TestPageCodecs::serialRecordRejects_data()
-{
-    QTest::addColumn<QByteArray>("record");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("too short") << QByteArray::fromHex("000003030000");
-    QTest::newRow("length byte too large") << QByteArray::fromHex("0005") + "abc" +
-                                                  QByteArray::fromHex("0303000000");
-    QTest::newRow("length byte too small") << QByteArray::fromHex("0002") + "abc" +
-                                                  QByteArray::fromHex("0303000000");
-    QTest::newRow("baud index 8") << QByteArray::fromHex("0001") + "a" +
-                                         QByteArray::fromHex("0803000000");
-    QTest::newRow("data bits index 4") << QByteArray::fromHex("0001") + "a" +
-                                              QByteArray::fromHex("0304000000");
-    QTest::newRow("parity index 3") << QByteArray::fromHex("0001") + "a" +
-                                           QByteArray::fromHex("0303030000");
-    QTest::newRow("flow index 3") << QByteArray::fromHex("0001") + "a" +
-                                         QByteArray::fromHex("0303000300");
-    QTest::newRow("stop bits index 2") << QByteArray::fromHex("0001") + "a" +
-                                              QByteArray::fromHex("0303000002");
-}
-
-void TestPageCodecs::serialRecordRejects()
-{
-    QFETCH(QByteArray, record);
-    SerialSettings s;
-    QVERIFY(!SerialSettings::fromRecord(record, &s));
-}
-
-void TestPageCodecs::hexPieces_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("plain") << "01 03 00 00 00 01" << QByteArray::fromHex("010300000001");
-    QTest::newRow("two blanks give a zero") << "01  02" << QByteArray::fromHex("010002");
-    QTest::newRow("trailing blank") << "01 02 " << QByteArray::fromHex("010200");
-    QTest::newRow("leading blank") << " 01" << QByteArray::fromHex("0001");
-    QTest::newRow("zz does not convert") << "zz" << QByteArray::fromHex("00");
-    QTest::newRow("1ff keeps the low byte") << "1ff" << QByteArray::fromHex("ff");
-    QTest::newRow("upper case") << "AB Cd" << QByteArray::fromHex("abcd");
-    QTest::newRow("single digit") << "1 a" << QByteArray::fromHex("010a");
-    QTest::newRow("long value, low byte") << "12345678" << QByteArray::fromHex("78");
-    QTest::newRow("beyond 64 bits") << "123456789abcdef0123" << QByteArray::fromHex("00");
-    QTest::newRow("only a blank") << " " << QByteArray::fromHex("0000");
-    QTest::newRow("mixed") << "zz 1ff 7" << QByteArray::fromHex("00ff07");
-}
-
-void TestPageCodecs::hexPieces()
-{
-    QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(SPTestFormat::hexPiecesToBytes(text).toHex(' '), bytes.toHex(' '));
-}
-
-void TestPageCodecs::modbusCrc_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QByteArray>("framed");
-    QTest::newRow("read one holding register")
-        << QByteArray::fromHex("010300000001") << QByteArray::fromHex("010300000001840a");
-    QTest::newRow("read ten from slave 17")
-        << QByteArray::fromHex("1103006b0003") << QByteArray::fromHex("1103006b00037687");
-    QTest::newRow("nothing") << QByteArray() << QByteArray::fromHex("ffff");
-}
-
-void TestPageCodecs::modbusCrc()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QByteArray, framed);
-    QCOMPARE(SPTestFormat::withModbusCrc(bytes).toHex(' '), framed.toHex(' '));
-}
-
-void TestPageCodecs::hexText()
-{
-    QCOMPARE(SPTestFormat::bytesToHexText(QByteArray::fromHex("0103ff0a")),
-             QStringLiteral("01 03 ff 0a "));
+    // Hex pieces: every single blank splits, a piece that does not convert
+    // is 0, only the low byte is kept.
+    const char* pieces[][2] = {
+        {"01 03 00 00 00 01", "010300000001"}, {"01  02", "010002"}, {"01 02 ", "010200"},
+        {" 01", "0001"}, {"zz", "00"}, {"1ff", "ff"}, {"AB Cd", "abcd"}, {"1 a", "010a"},
+        {"12345678", "78"}, {"123456789abcdef0123", "00"}, {" ", "0000"}, {"zz 1ff 7", "00ff07"},
+    };
+    for (const auto& p : pieces)
+        QCOMPARE(SPTestFormat::hexPiecesToBytes(p[0]).toHex(), QByteArray(p[1]));
+    // CRC-16/MODBUS, low byte first.
+    QCOMPARE(SPTestFormat::withModbusCrc(hex("010300000001")).toHex(), QByteArray("010300000001840a"));
+    QCOMPARE(SPTestFormat::withModbusCrc(hex("1103006b0003")).toHex(), QByteArray("1103006b00037687"));
+    QCOMPARE(SPTestFormat::withModbusCrc(QByteArray()).toHex(), QByteArray("ffff"));
+    QCOMPARE(SPTestFormat::bytesToHexText(hex("0103ff0a")), QStringLiteral("01 03 ff 0a "));
     QCOMPARE(SPTestFormat::bytesToHexText(QByteArray()), QString());
+    QCOMPARE(SPTestFormat::colouredHtml("a<b", 58, 95, 205), "<font color=#3a5fcd>a&lt;b");
+    QCOMPARE(SPTestFormat::colouredHtml("x\r\ny\n", 50, 205, 50),
+             QString("<font color=#32cd32>x<br><br>y<br>"));
+    QCOMPARE(SPTestFormat::colouredHtml("&lt; \"'>", 0, 0, 0),
+             "<font color=#000000>&amp;lt;&nbsp;&quot;&#39;&gt;");
+    QCOMPARE(SPTestFormat::colouredHtml("01 02 ", 255, 16, 1), "<font color=#ff1001>01&nbsp;02&nbsp;");
 }
 
-void TestPageCodecs::colouredHtml_data()
+void TestPageCodecs::portRecord()
 {
-    QTest::addColumn<QString>("plain");
-    QTest::addColumn<QList<int>>("rgb");
-    QTest::addColumn<QString>("html");
-    QTest::newRow("send colour, markup escaped")
-        << "a<b" << QList<int>{58, 95, 205} << "<font color=#3a5fcd>a&lt;b";
-    QTest::newRow("receive colour, line ends")
-        << "x\r\ny\n" << QList<int>{50, 205, 50} << "<font color=#32cd32>x<br><br>y<br>";
-    QTest::newRow("ampersand first, then the rest")
-        << "&lt; \"'>" << QList<int>{0, 0, 0}
-        << "<font color=#000000>&amp;lt;&nbsp;&quot;&#39;&gt;";
-    QTest::newRow("blanks") << "01 02 " << QList<int>{255, 16, 1}
-                            << "<font color=#ff1001>01&nbsp;02&nbsp;";
+    // Text, port, valid: 1 to 65534, decimal.
+    const std::tuple<const char*, int, bool> ports[] = {
+        {"1", 1, true},      {"65534", 65534, true},   {"0080", 80, true},
+        {"0", 0, false},     {"65535", 65535, false},  {"99999999999", 0, false},
+        {"", 0, false},      {"80x", 0, false},        {"-22", -22, false}};
+    for (const auto& [text, value, valid] : ports) {
+        QCOMPARE(PortRecord::portFromText(text), value);
+        QCOMPARE(PortRecord::isValidPort(value), valid);
+    }
+    const auto decode = [](const QByteArray& record, Entries& out) {
+        return PortRecord::decode(reinterpret_cast<const quint8*>(record.constData()),
+                                  record.size(), out);
+    };
+    // Four entries of flag and big-endian port; any non-zero flag is "on".
+    const std::tuple<Entries, QByteArray, bool> rows[] = {
+        {{{{true, 22}, {false, 23}, {true, 80}, {true, 443}}}, hex("010016000017010050 0101bb"), true},
+        {{{{true, 1}, {true, 65534}, {false, 256}, {false, 255}}}, hex("01000101fffe0001000000ff"), true},
+        {{{{false, 22}, {true, 23}, {true, 80}, {true, 443}}}, hex("0000160100170100500501bb"), false},
+        {{{{true, 0}, {true, 65535}, {false, 1}, {true, 65534}}}, hex("ff000080ffff00000101fffe"), false},
+    };
+    for (const auto& [entries, record, encodes] : rows) {
+        if (encodes)
+            QCOMPARE(PortRecord::encode(entries).toHex(), record.toHex());
+        Entries got;
+        QVERIFY(decode(record, got) && got == entries);
+    }
+    for (int size : {0, 1, 11, 13, 24}) {
+        const Entries before{{{true, 7}, {true, 7}, {false, 7}, {true, 7}}};
+        Entries got = before;
+        QVERIFY(!decode(QByteArray(size, '\x01'), got) && got == before);
+        QVERIFY(!PortRecord::decode(nullptr, 12, got));
+    }
 }
 
-void TestPageCodecs::colouredHtml()
+void TestPageCodecs::fixedParamParse()
 {
-    QFETCH(QString, plain);
-    QFETCH(QList<int>, rgb);
-    QFETCH(QString, html);
-    QCOMPARE(SPTestFormat::colouredHtml(plain, rgb[0], rgb[1], rgb[2]), html);
+    const QString nul28k = QString(28, QChar(0)) + QLatin1Char('k');
+    const QString nul34 = QString(34, QChar(0));
+    const struct
+    {
+        QByteArray json;
+        Params params;
+    } rows[] = {
+        {R"({"name":"GW","devserial":"S1","ethaddr":"00:11:22:33:44:55"})",
+         {{"devserial", "S1"}, {"ethaddr", "00:11:22:33:44:55"}, {"name", "GW"}}},
+        {R"({"a":1,"b":"x","c":[1,2],"d":{"e":"f"},"g":null,"h":true})",
+         {{"a", ""}, {"b", "x"}, {"c", ""}, {"d", ""}, {"g", ""}, {"h", ""}}},
+        {"{}", {}},
+        {" \r\n{\"k\" : \"v\"}\n ", {{"k", "v"}}},
+        {"{\"name\":\"\xe7\xbd\x91\xe5\x85\xb3\"}", {{"name", QStringLiteral("网关")}}},
+        {R"({"a\"b":"line\nnext\u0041"})", {{"a\"b", "line\nnextA"}}},
+        {R"({"k":"first","k":"second"})", {{"k", "second"}}},
+        // Raw zero characters in keys upset the object's own key order.
+        {"{\"" + QByteArray(28, '\0') + "k\":\"2\",\"" + QByteArray(34, '\0') + "\":\"e\"}",
+         {{QString(34, QChar(0)), "e"}, {QString(28, QChar(0)) + 'k', "2"}}},
+    };
+    const auto parse = [](const QByteArray& json, Params& got) {
+        return FixedParamJson::parse(reinterpret_cast<const quint8*>(json.constData()),
+                                     json.size(), got);
+    };
+    for (const auto& row : rows) {
+        Params got;
+        QVERIFY(parse(row.json, got));
+        QCOMPARE(got, row.params);
+    }
+    for (const QByteArray& bad : {QByteArray(R"(["name","devserial"])"), QByteArray(),
+                                  QByteArray("{\"k\":\"v\"}", 10), QByteArray(R"({"name":"GW","devs)"),
+                                  QByteArray(R"({"a":"1"}{"b":"2"})"), QByteArray(R"("name")"),
+                                  QByteArray("42"), QByteArray("null"), QByteArray("name=GW")}) {
+        Params got{{"untouched", "on failure"}};
+        QVERIFY(!parse(bad, got));
+        QCOMPARE(got, (Params{{"untouched", "on failure"}}));
+    }
+}
+void TestPageCodecs::fixedParamBuild()
+{
+    const struct
+    {
+        Params rows;
+        QByteArray json;
+        bool macInvalid, incomplete, refused;
+    } rows[] = {
+        {{{"name", "GW"}, {"devserial", "S1"}, {"ethaddr", "00:1a:2B:3c:4D:5e"}},
+         R"({"devserial":"S1","ethaddr":"00:1a:2B:3c:4D:5e","name":"GW"})", false, false, false},
+        {{{"name", "GW"}}, R"({"name":"GW"})", false, false, false},
+        {{{"name", "GW"}, {"ethaddr", "xx:xx:xx:xx:xx:xx"}},
+         R"({"ethaddr":"xx:xx:xx:xx:xx:xx","name":"GW"})", true, false, true},
+        {{{"ethaddr", "00-11-22-33-44-55"}}, R"({"ethaddr":"00-11-22-33-44-55"})", true, false, true},
+        {{{"name", "GW"}, {"ethaddr", ""}}, R"({"name":"GW"})", true, true, true},
+        {{{"Ethaddr", "nothing"}}, R"({"Ethaddr":"nothing"})", false, false, false},
+        {{{"name", "GW"}, {"", "orphan"}, {"devserial", ""}}, R"({"name":"GW"})", false, true, false},
+        {{{"", ""}, {"name", ""}}, "{}", false, true, true},
+        {{}, "{}", false, false, true},
+        {{{"name", "upper"}, {"x", "1"}, {"name", "lower"}}, R"({"name":"lower","x":"1"})", false,
+         false, false},
+        {{{"say", "a \"quoted\"\nline\\"}, {"\xc3\xa4", "\xe2\x82\xac"}},
+         "{\"say\":\"a \\\"quoted\\\"\\nline\\\\\",\"\xc3\xa4\":\"\xe2\x82\xac\"}", false, false, false},
+        {{{"zeta", "last"}, {"Alpha", "upper case first"}, {"alpha", "a b"}},
+         R"({"Alpha":"upper case first","alpha":"a b","zeta":"last"})", false, false, false},
+    };
+    for (const auto& row : rows) {
+        const FixedParamJson::Built built = FixedParamJson::build(row.rows);
+        QCOMPARE(FixedParamJson::serialise(built.object), row.json);
+        QCOMPARE(built.macInvalid, row.macInvalid);
+        QCOMPARE(built.incomplete, row.incomplete);
+        QCOMPARE(built.refused(), row.refused);
+    }
+}
+
+void TestPageCodecs::macAddress()
+{
+    for (const char* mac : {"00:1A:2B:3C:4D:5E", "00:1a:2b:3c:4d:5e", "aA:bB:cC:dD:eE:fF"})
+        QVERIFY(FixedParamJson::isMacAddress(mac));
+    for (const char* no : {"", "001a2b3c4d5e", "00:1a:2b:3c:4d", "00:1a:2b:3c:4d:5e:6f",
+                           "00:1a:2b:3c:4d:5g", "0:11a:2b:3c:4d:5e", "00:1a:2b:3c:4d:5e\n",
+                           " 00:1a:2b:3c:4d:5e"})
+        QVERIFY2(!FixedParamJson::isMacAddress(no), no);
+    // Twelve characters without a colon get colons; anything else stays.
+    QCOMPARE(FixedParamJson::autoFormatMac("001a2b3c4d5e"), QStringLiteral("00:1a:2b:3c:4d:5e"));
+    QCOMPARE(FixedParamJson::autoFormatMac("xxxxxxxxxxxx"), QStringLiteral("xx:xx:xx:xx:xx:xx"));
+    for (const char* kept : {"00:1a:2b:3c:4d:5e", "00:1a2b3c4d5", "001a2b3c4d5", "001a2b3c4d5e6", ""})
+        QCOMPARE(FixedParamJson::autoFormatMac(kept), QString(kept));
 }
 
 QTEST_APPLESS_MAIN(TestPageCodecs)

@@ -1,77 +1,33 @@
-// The serial-port test page against devsim over loopback (and a scripted
-// device for the exact bytes of the settings record): opening and closing
-// the device's port, sending as Hex, ASCII and Modbus, the coloured record
-// and the retranslation of the form.
-#include "pages/sptestformat.h"
+// The serial-port test page: its frames byte for byte against a scripted
+// device, sending as Hex, ASCII and Modbus, the coloured record, the replies
+// and their boxes, a session with devsim's Modbus slave, the form and its
+// retranslation.
 #include "pages/sptestpage.h"
 #include "pagetestutil.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QRegularExpression>
-#include <QTextBlock>
-#include <QTextBrowser>
-#include <QTextDocument>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
-struct Rig : LinkedPage<SPTestPage>
+// Presses "Send", or Enter in the send field.
+void send(SPTestPage& page, const QString& text, bool byEnter = false)
 {
-    Rig() : LinkedPage(&CommTcp::gotSPTestRespond) {}
-
-    UI_SPTestPage* ui() const { return page.form(); }
-    QTextDocument* record() const { return ui()->textBrowserRecord->document(); }
-    QString text() const { return record()->toPlainText(); }
-
-    bool openPort(const QString& name = QStringLiteral("/dev/ttyS1"))
-    {
-        ui()->lineEditPortName->setText(name);
-        ui()->btnConnect->click();
-        return waitFor([&] { return page.isPortOpen(); });
-    }
-
-    // Presses "Send", or Enter in the send field.
-    void send(const QString& text, bool byEnter = false)
-    {
-        ui()->lineEditSend->setText(text);
-        if (byEnter)
-            QTest::keyClick(ui()->lineEditSend, Qt::Key_Return);
-        else
-            ui()->btnSend->click();
-    }
-};
+    page.form()->lineEditSend->setText(text);
+    if (byEnter)
+        QTest::keyClick(page.form()->lineEditSend, Qt::Key_Return);
+    else
+        page.form()->btnSend->click();
+}
 
 // The text of the record with the time stamps taken out.
-QString withoutStamps(const QString& text)
+QString record(const SPTestPage& page)
 {
     static const QRegularExpression stamp(
         QStringLiteral("\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] "));
-    QString t = text;
+    QString t = page.form()->textBrowserRecord->toPlainText();
     t.replace(stamp, QStringLiteral("[T] "));
-    // A line break inside a paragraph reads as U+2028.
-    t.replace(QChar(0x2028), QLatin1Char('\n'));
-    return t;
-}
-
-QColor colourOf(QTextDocument* doc, const QString& heading)
-{
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        const int at = block.text().indexOf(heading);
-        if (at >= 0) {
-            for (auto it = block.begin(); !it.atEnd(); ++it) {
-                const QTextFragment f = it.fragment();
-                if (f.position() - block.position() <= at &&
-                    at < f.position() - block.position() + f.length())
-                    return f.charFormat().foreground().color();
-            }
-        }
-    }
-    return QColor();
+    return t.replace(QChar(0x2028), QLatin1Char('\n')); // a line break inside a paragraph
 }
 
 } // namespace
@@ -80,54 +36,19 @@ class TestSPTestPage : public BoxCheckedTest
 {
     Q_OBJECT
 private Q_SLOTS:
-    void formAtStart();
-    void settingsRecordBytes();
-    void openAndClose();
-    void failures_data();
-    void failures();
-    void longPortNameRefused_data();
-    void longPortNameRefused();
-    void sendExamples_data();
-    void sendExamples();
-    void modbusSlaveAnswers();
-    void receivedLineEnds_data();
-    void receivedLineEnds();
-    void sendWithoutOpenPortOrLink();
-    void clearEmptiesRecord();
-    void retranslationKeepsSelection();
+    void framesOnTheWire();
+    void sendModes();
+    void replies();
+    void modbusSlaveSession();
+    void formAndRetranslation();
 };
 
-void TestSPTestPage::formAtStart()
-{
-    SPTestPage page;
-    UI_SPTestPage* ui = page.form();
-    // The defaults reach the device in openAndClose(); the texts at the
-    // indices sent are checked here.
-    QCOMPARE(ui->comboBoxBaudRate->count(), 8);
-    QCOMPARE(ui->comboBoxBaudRate->itemText(7), QStringLiteral("115200"));
-    QCOMPARE(ui->comboBoxFlowControl->itemText(1), QStringLiteral("Hardware"));
-    QCOMPARE(ui->comboBoxParity->itemText(2), QStringLiteral("Odd"));
-    QVERIFY(!page.isPortOpen());
-    QVERIFY(ui->textBrowserRecord->isReadOnly());
-
-    // The send type follows the radio buttons, Hex first.
-    QVERIFY(ui->radioHex->isChecked());
-    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
-    ui->radioModbus->click();
-    QCOMPARE(page.currentSendType(), int(SPTestPage::Modbus));
-    ui->radioASCII->click();
-    QCOMPARE(page.currentSendType(), int(SPTestPage::Ascii));
-    ui->radioHex->click();
-    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
-    QVERIFY(!ui->radioASCII->isChecked());
-}
-
-void TestSPTestPage::settingsRecordBytes()
+void TestSPTestPage::framesOnTheWire()
 {
     FakeDevice fake;
-    Rig rig;
+    LinkedPage<SPTestPage> rig(&CommTcp::gotSPTestRespond);
     QVERIFY(rig.connectTo(fake));
-    UI_SPTestPage* ui = rig.ui();
+    UI_SPTestPage* ui = rig.page.form();
     ui->checkBoxRS485->setChecked(true);
     ui->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
     ui->comboBoxBaudRate->setCurrentIndex(7);    // 115200
@@ -136,285 +57,192 @@ void TestSPTestPage::settingsRecordBytes()
     ui->comboBoxParity->setCurrentIndex(2);      // Odd
     ui->comboBoxStopBits->setCurrentIndex(1);    // 2
     ui->btnConnect->click();
-    const QByteArray record =
-        QByteArray::fromHex("010a") + "/dev/ttyS1" + QByteArray::fromHex("0702020101");
-    QCOMPARE(record.size(), 17);
-    const QByteArray frame = CommandFrame::encode(0x000B, record);
-    QVERIFY(fake.waitForReceived(frame.size()));
-    QCOMPARE(fake.received().toHex(' '), frame.toHex(' '));
+    // The 17-byte settings record: parity goes before flow control.
+    QVERIFY(fake.waitForReceived(23));
+    QCOMPARE(fake.received().toHex(' '),
+             QByteArray("68 00 13 00 0b 01 0a 2f 64 65 76 2f 74 74 79 53 31 07 02 02 01 01 20"));
     QVERIFY(!rig.page.isPortOpen()); // only the answer opens it
-
-    // Closing is an empty 0x000B, at once.
-    fake.write(CommandFrame::encode(0x000B, QByteArray("\x01")));
+    fake.write(QByteArray::fromHex("680003000b0177"));
     QVERIFY(waitFor([&] { return rig.page.isPortOpen(); }));
+    QCOMPARE(ui->btnConnect->text(), QStringLiteral("Disconnect"));
+    // Modbus adds the CRC, low byte first.
+    fake.clearReceived();
+    ui->radioModbus->click();
+    send(rig.page, QStringLiteral("01 03 00 00 00 01"));
+    QVERIFY(fake.waitForReceived(14));
+    QCOMPARE(fake.received().toHex(' '), QByteArray("68 00 0a 00 0c 01 03 00 00 00 01 84 0a 11"));
+    // Received bytes are shown as they are, no CRC check.
+    fake.write(QByteArray::fromHex("68000c000d6f6b0d0a6e657874006192"));
+    QVERIFY(waitFor([&] { return record(rig.page).contains(QLatin1String("Receive")); }));
+    QCOMPARE(record(rig.page), QStringLiteral("[T] Send: \n01 03 00 00 00 01 84 0a \n\n"
+                                              "[T] Receive: \n6f 6b 0d 0a 6e 65 78 74 00 61 \n"));
+    // Closing is an empty 0x000B, at once.
     fake.clearReceived();
     ui->btnConnect->click();
     QVERIFY(!rig.page.isPortOpen());
-    QCOMPARE(ui->btnConnect->text(), QStringLiteral("Connect"));
     QVERIFY(fake.waitForReceived(6));
-    QCOMPARE(fake.received().toHex(' '), CommandFrame::encode(0x000B).toHex(' '));
+    QCOMPARE(fake.received().toHex(' '), QByteArray("68 00 02 00 0b 75"));
 }
 
-void TestSPTestPage::openAndClose()
+void TestSPTestPage::sendModes()
 {
-    Rig rig;
-    QVERIFY(rig.start({}));
-    rig.ui()->comboBoxParity->setCurrentIndex(1);
-    rig.ui()->comboBoxFlowControl->setCurrentIndex(2);
-    QVERIFY(rig.openPort());
-    QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Disconnect"));
-    QVERIFY(rig.sim.waitForLog(QStringLiteral("serial port opened: name=/dev/ttyS1 rs485=0 "
-                                              "baud=9600 data=8 parity=Even flow=Software "
-                                              "stop=1")));
-    rig.ui()->btnConnect->click();
-    QVERIFY(!rig.page.isPortOpen());
-    QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Connect"));
-    QVERIFY(rig.sim.waitForLog(QStringLiteral("serial port closed")));
-    QVERIFY(!rig.page.isPortOpen());
-    // The device no longer sends: its answer to a send is a failure.
-    respond(rig.page, 0x000B, QByteArray("\x01"));
-    rig.send(QStringLiteral("01"));
-    QCOMPARE(boxes->waitForText(), QStringLiteral("Send data to device's serial port failed!"));
-}
-
-void TestSPTestPage::failures_data()
-{
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<bool>("sending");
-    QTest::newRow("open: result 0") << "serial-open-result=0" << false;
-    QTest::newRow("open: no result byte") << "serial-open-empty=1" << false;
-    QTest::newRow("open: unknown port") << "serial-ports=COM1,COM2" << false;
-    QTest::newRow("send: result 0") << "serial-send-result=0" << true;
-    QTest::newRow("send: no result byte") << "serial-send-empty=1" << true;
-}
-
-// A refused open or send leaves the port closed.
-void TestSPTestPage::failures()
-{
-    QFETCH(QString, option);
-    QFETCH(bool, sending);
-    Rig rig;
-    QVERIFY(rig.start({option}));
-    if (sending) {
-        QVERIFY(rig.openPort());
-        rig.send(QStringLiteral("55"));
-    } else {
-        rig.ui()->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
-        rig.ui()->btnConnect->click();
+    const struct
+    {
+        QRadioButton* UI_SPTestPage::*radio;
+        QString input;
+        QByteArray payload;
+        QString shown;
+    } rows[] = {
+        {&UI_SPTestPage::radioHex, "01  02", QByteArray::fromHex("010002"), "01 00 02 "},
+        {&UI_SPTestPage::radioHex, "01 02 ", QByteArray::fromHex("010200"), "01 02 00 "},
+        {&UI_SPTestPage::radioHex, "zz 1ff", QByteArray::fromHex("00ff"), "00 ff "},
+        {&UI_SPTestPage::radioModbus, "11 03 00 6b 00 03",
+         QByteArray::fromHex("1103006b00037687"), "11 03 00 6b 00 03 76 87 "},
+        {&UI_SPTestPage::radioASCII, "a<b", QByteArray::fromHex("613c62"), "a<b"},
+        {&UI_SPTestPage::radioASCII, QStringLiteral("é€'\"&"), QByteArray::fromHex("e93f272226"),
+         QStringLiteral("é€'\"&")},
+    };
+    bool byEnter = false;
+    for (const auto& row : rows) {
+        SPTestPage page;
+        (page.form()->*row.radio)->click();
+        respond(page, SPTestPage::kCmdOpen, QByteArray("\x01"));
+        QSignalSpy spy(&page, &SPTestPage::sendCmd);
+        send(page, row.input, byEnter = !byEnter);
+        QCOMPARE(spy.value(0), (QVariantList{0x000C, row.payload}));
+        // The device's echo is shown in the same form; as text it is read as
+        // UTF-8, up to a zero byte.
+        const bool ascii = row.radio == &UI_SPTestPage::radioASCII;
+        respond(page, SPTestPage::kCmdReceived,
+                ascii ? row.shown.toUtf8() + QByteArray("\0z", 2) : row.payload);
+        respond(page, SPTestPage::kCmdSend, QByteArray("\x01"));
+        QCOMPARE(record(page), QStringLiteral("[T] Send: \n%1\n\n[T] Receive: \n%1\n").arg(row.shown));
+        // Send and receive colours; markup typed by the operator is escaped.
+        const QString html = page.form()->textBrowserRecord->toHtml();
+        QVERIFY(html.contains("color:#3a5fcd;\">[") && html.contains("color:#32cd32;\">["));
+        QVERIFY(!html.contains(QStringLiteral("<b>")));
+        QVERIFY(page.isPortOpen());
     }
-    const BoxRecorder::Box box = boxes->waitForBox();
-    QCOMPARE(box.summary(),
-             sending ? QStringLiteral("[Warning] Send data to device's serial port failed!")
-                     : QStringLiteral("[Warning] Open device's serial port failed!"));
-    QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
-    QVERIFY(!rig.page.isPortOpen());
-    QCOMPARE(rig.ui()->btnConnect->text(), QStringLiteral("Connect"));
-    // The entry of the failed send stays in the record.
-    if (sending)
-        QVERIFY(rig.text().contains(QStringLiteral("Send: \n55 ")));
-}
-
-void TestSPTestPage::longPortNameRefused_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("sent");
-    QTest::newRow("255 bytes") << QString(255, 'p') << true;
-    QTest::newRow("256 bytes") << QString(256, 'p') << false;
-    QTest::newRow("128 characters, 256 bytes") << QString(128, QChar(0x00E9)) << false;
-}
-
-void TestSPTestPage::longPortNameRefused()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, sent);
-    Rig rig;
-    QVERIFY(rig.start({}));
-    QSignalSpy spy(&rig.page, &SPTestPage::sendCmd);
-    rig.ui()->lineEditPortName->setText(name);
-    rig.ui()->btnConnect->click();
-    if (sent) {
-        QCOMPARE(spy.count(), 1);
-        QVERIFY(waitFor([&] { return rig.page.isPortOpen(); }));
-        QVERIFY(rig.sim.log().contains(QStringLiteral("name=") + name));
-    } else {
-        QCOMPARE(spy.count(), 0);
-        QCOMPARE(boxes->take().summary(),
-                 QStringLiteral("[Tip] The port name must not be longer than 255 bytes!"));
-        QVERIFY(!rig.page.isPortOpen());
-    }
-}
-
-void TestSPTestPage::sendExamples_data()
-{
-    QTest::addColumn<QString>("radio");
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("modbus adds the crc low byte first")
-        << "Modbus" << "01 03 00 00 00 01" << QByteArray::fromHex("010300000001840a")
-        << "01 03 00 00 00 01 84 0a ";
-    QTest::newRow("hex, two blanks") << "Hex" << "01  02" << QByteArray::fromHex("010002")
-                                     << "01 00 02 ";
-    QTest::newRow("hex, trailing blank") << "Hex" << "01 02 " << QByteArray::fromHex("010200")
-                                         << "01 02 00 ";
-    QTest::newRow("hex, zz and 1ff") << "Hex" << "zz 1ff" << QByteArray::fromHex("00ff")
-                                     << "00 ff ";
-    QTest::newRow("ascii with markup") << "ASCII" << "a<b" << QByteArray::fromHex("613c62")
-                                       << "a<b";
-    QTest::newRow("ascii, latin-1 and beyond")
-        << "ASCII" << QStringLiteral("é€'\"&") << QByteArray::fromHex("e93f272226")
-        << QStringLiteral("é€'\"&");
-}
-
-void TestSPTestPage::sendExamples()
-{
-    QFETCH(QString, radio);
-    QFETCH(QString, input);
-    QFETCH(QByteArray, payload);
-    QFETCH(QString, shown);
-    Rig rig;
-    QVERIFY(rig.start({}));
-    QVERIFY(rig.openPort());
-    QRadioButton* button = radio == QLatin1String("Modbus")  ? rig.ui()->radioModbus
-                           : radio == QLatin1String("ASCII") ? rig.ui()->radioASCII
-                                                             : rig.ui()->radioHex;
-    button->click();
-    QSignalSpy spy(&rig.page, &SPTestPage::sendCmd);
-    rig.send(input, true);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), 0x000C);
-    QCOMPARE(spy.at(0).at(1).toByteArray().toHex(' '), payload.toHex(' '));
-    QVERIFY(rig.sim.waitForLog(QStringLiteral("serial out: ") +
-                               QString::fromLatin1(payload.toHex(' '))));
-    // The echo comes back in the same form. ASCII shows the bytes as UTF-8,
-    // so only the plain ASCII text reads the same.
-    QVERIFY(waitFor([&] { return rig.text().contains(QStringLiteral("Receive: ")); }));
-    const QString record = withoutStamps(rig.text());
-    QVERIFY2(record.startsWith(QStringLiteral("[T] Send: \n") + shown + QLatin1Char('\n')),
-             qPrintable(record));
-    if (payload.size() == QString(shown).toUtf8().size() || radio != QLatin1String("ASCII"))
-        QVERIFY2(record.contains(QStringLiteral("[T] Receive: \n") + shown + QLatin1Char('\n')),
-                 qPrintable(record));
-    QCOMPARE(colourOf(rig.record(), QStringLiteral("Send:")), QColor(58, 95, 205));
-    QCOMPARE(colourOf(rig.record(), QStringLiteral("Receive:")), QColor(50, 205, 50));
-    // Markup typed by the operator is escaped, never interpreted.
-    QVERIFY(!rig.ui()->textBrowserRecord->toHtml().contains(QStringLiteral("<b>")));
-    QVERIFY(rig.page.isPortOpen());
-}
-
-void TestSPTestPage::modbusSlaveAnswers()
-{
-    Rig rig;
-    QVERIFY(rig.start({"serial-peer=modbus", "serial-slave=1"}));
-    QVERIFY(rig.openPort());
-    rig.ui()->radioModbus->click();
-    rig.send(QStringLiteral("01 03 00 02 00 02"));
-    // Registers 2 and 3 hold 0x1002 and 0x1003; the answer carries its CRC.
-    QVERIFY(waitFor([&] { return rig.text().contains(QStringLiteral("Receive: ")); }));
-    const QString record = withoutStamps(rig.text());
-    QVERIFY2(record.contains(QStringLiteral("Receive: \n01 03 04 10 02 10 03 ")), qPrintable(record));
-    const QString answer = record.section(QStringLiteral("Receive: \n"), 1).section('\n', 0, 0);
-    const QByteArray bytes = QByteArray::fromHex(answer.toLatin1());
-    QCOMPARE(bytes.size(), 9);
-    QCOMPARE(SPTestFormat::withModbusCrc(bytes.left(7)).toHex(), bytes.toHex());
-    // A frame for another slave is not answered; an unknown function gets an
-    // exception.
-    rig.ui()->textBrowserRecord->clear();
-    rig.send(QStringLiteral("07 03 00 00 00 01"));
-    rig.send(QStringLiteral("01 06 00 00 00 01"));
-    QVERIFY(waitFor([&] { return rig.text().contains(QStringLiteral("Receive: ")); }));
-    QVERIFY(withoutStamps(rig.text()).contains(QStringLiteral("Receive: \n01 86 01 ")));
-    QCOMPARE(rig.text().count(QStringLiteral("Receive: ")), 1);
-}
-
-void TestSPTestPage::receivedLineEnds_data()
-{
-    QTest::addColumn<QString>("radio");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("ascii: two line breaks") << "ASCII" << "ok\n\nnext\n";
-    QTest::newRow("hex: the bytes") << "Hex" << "6f 6b 0d 0a 6e 65 78 74 00 7a \n";
-}
-
-void TestSPTestPage::receivedLineEnds()
-{
-    QFETCH(QString, radio);
-    QFETCH(QString, shown);
-    Rig rig;
-    QVERIFY(rig.start({"serial-rx-on-open=6f6b0d0a6e65787400" "7a"}));
-    (radio == QLatin1String("ASCII") ? rig.ui()->radioASCII : rig.ui()->radioHex)->click();
-    QVERIFY(rig.openPort());
-    QVERIFY(waitFor([&] { return rig.text().contains(QStringLiteral("Receive: ")); }));
-    QCOMPARE(withoutStamps(rig.text()), QStringLiteral("[T] Receive: \n") + shown);
-    const QString html = rig.ui()->textBrowserRecord->toHtml();
-    if (radio == QLatin1String("ASCII"))
-        QVERIFY(html.contains(QStringLiteral("ok<br /><br />next")));
-}
-
-void TestSPTestPage::sendWithoutOpenPortOrLink()
-{
-    Rig rig; // not connected
-    QSignalSpy spy(&rig.page, &SPTestPage::sendCmd);
-    rig.send(QStringLiteral("01"));
-    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Port not opened!"));
-    QCOMPARE(spy.count(), 0);
-    QVERIFY(rig.record()->isEmpty());
-    // An empty line sends nothing and records nothing.
-    respond(rig.page, 0x000B, QByteArray("\x02"));
-    QVERIFY(rig.page.isPortOpen());
-    rig.send(QString());
-    QCOMPARE(spy.count(), 0);
-    QVERIFY(rig.record()->isEmpty());
-    // Without a link the entry is still recorded and the port stays open.
-    rig.send(QStringLiteral("0a"));
-    QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
-    QVERIFY(rig.text().contains(QStringLiteral("Send: \n0a ")));
-    QVERIFY(rig.page.isPortOpen());
-}
-
-void TestSPTestPage::clearEmptiesRecord()
-{
+    // Line ends received as text make line breaks.
     SPTestPage page;
-    QSignalSpy spy(&page, &SPTestPage::sendCmd);
-    respond(page, 0x000D, QByteArray("\x01\x02"));
-    QVERIFY(page.form()->textBrowserRecord->toPlainText().contains(QStringLiteral("01 02 ")));
+    page.form()->radioASCII->click();
+    respond(page, SPTestPage::kCmdReceived, QByteArray("ok\r\nnext"));
+    QCOMPARE(record(page), QStringLiteral("[T] Receive: \nok\n\nnext\n"));
+    QVERIFY(page.form()->textBrowserRecord->toHtml().contains(QStringLiteral("ok<br /><br />next")));
+    // Clear empties the record; codes of other pages are not the page's.
     page.form()->btnClear->click();
-    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty());
-    QCOMPARE(spy.count(), 0);
-    // Other codes are not the page's.
     respond(page, 0x000A, QByteArray("\x01"));
     respond(page, 0x0009, QByteArray("\x01"));
-    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty());
-    QVERIFY(!page.isPortOpen());
+    QVERIFY(page.form()->textBrowserRecord->document()->isEmpty() && !page.isPortOpen());
 }
 
-void TestSPTestPage::retranslationKeepsSelection()
+void TestSPTestPage::replies()
+{
+    // Result 0 or no result byte: the port is (left) closed, with a box.
+    for (const QByteArray& failed : {QByteArray("\x00", 1), QByteArray()}) {
+        SPTestPage page;
+        respond(page, SPTestPage::kCmdOpen, failed);
+        QCOMPARE(boxes->take().summary(),
+                 QStringLiteral("[Warning] Open device's serial port failed!"));
+        respond(page, SPTestPage::kCmdOpen, QByteArray("\x01"));
+        respond(page, SPTestPage::kCmdOpen, failed); // the flag is left as it is
+        QCOMPARE(boxes->take().buttons, QStringList{MsgBox::sureText()});
+        QVERIFY(page.isPortOpen());
+        respond(page, SPTestPage::kCmdSend, failed);
+        QCOMPARE(boxes->takeText(), QStringLiteral("Send data to device's serial port failed!"));
+        QVERIFY(!page.isPortOpen());
+        QCOMPARE(page.form()->btnConnect->text(), QStringLiteral("Connect"));
+    }
+    // A port name must fit its length byte.
+    for (int length : {255, 256}) {
+        SPTestPage page;
+        QSignalSpy spy(&page, &SPTestPage::sendCmd);
+        page.form()->lineEditPortName->setText(QString(length, 'p'));
+        page.form()->btnConnect->click();
+        QCOMPARE(spy.value(0).value(1).toByteArray().size(), length == 255 ? 262 : 0);
+        if (length > 255)
+            QCOMPARE(boxes->take().summary(),
+                     QStringLiteral("[Tip] The port name must not be longer than 255 bytes!"));
+    }
+    // Not open: nothing is sent or recorded. An empty line sends nothing.
+    LinkedPage<SPTestPage> rig(&CommTcp::gotSPTestRespond); // not connected
+    QSignalSpy spy(&rig.page, &SPTestPage::sendCmd);
+    send(rig.page, QStringLiteral("01"));
+    QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Port not opened!"));
+    respond(rig.page, SPTestPage::kCmdOpen, QByteArray("\x02"));
+    send(rig.page, QString());
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(rig.page.form()->textBrowserRecord->document()->isEmpty());
+    // Without a link the entry is still recorded and the port stays open.
+    send(rig.page, QStringLiteral("0a"));
+    QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
+    QCOMPARE(record(rig.page), QStringLiteral("[T] Send: \n0a \n"));
+    QVERIFY(rig.page.isPortOpen());
+}
+
+void TestSPTestPage::modbusSlaveSession()
+{
+    LinkedPage<SPTestPage> rig(&CommTcp::gotSPTestRespond);
+    QVERIFY(rig.start({"serial-peer=modbus", "serial-slave=1"}));
+    rig.page.form()->lineEditPortName->setText(QStringLiteral("/dev/ttyS1"));
+    rig.page.form()->btnConnect->click();
+    QVERIFY(waitFor([&] { return rig.page.isPortOpen(); }));
+    rig.page.form()->radioModbus->click();
+    // Registers 2 and 3 hold 0x1002 and 0x1003; the answer carries its CRC.
+    send(rig.page, QStringLiteral("01 03 00 02 00 02"));
+    QVERIFY(waitFor([&] { return record(rig.page).contains(QLatin1String("Receive")); }));
+    QVERIFY2(record(rig.page).endsWith(QStringLiteral("Receive: \n01 03 04 10 02 10 03 12 f2 \n")),
+             qPrintable(record(rig.page)));
+    rig.page.form()->btnConnect->click();
+    QVERIFY(rig.sim.waitForLog(QStringLiteral("serial port closed")));
+}
+
+void TestSPTestPage::formAndRetranslation()
 {
     SPTestPage page;
     UI_SPTestPage* ui = page.form();
+    // The rows of the settings grid; the combo entries' order is on the wire.
+    QWidget* grid[8][2] = {{ui->labelRS485, ui->checkBoxRS485},
+                           {ui->labelPortName, ui->lineEditPortName},
+                           {ui->labelBaudRate, ui->comboBoxBaudRate},
+                           {ui->labelDataBits, ui->comboBoxDataBits},
+                           {ui->labelFlowControl, ui->comboBoxFlowControl},
+                           {ui->labelParity, ui->comboBoxParity},
+                           {ui->labelStopBits, ui->comboBoxStopBits},
+                           {ui->btnClear, ui->btnConnect}};
+    for (int row = 0; row < 8; ++row)
+        for (int column = 0; column < 2; ++column) {
+            QLayoutItem* item = ui->gridLayout->itemAtPosition(row, column);
+            QCOMPARE(item ? item->widget() : static_cast<QWidget*>(nullptr), grid[row][column]);
+        }
+    QCOMPARE(ui->comboBoxBaudRate->itemText(7) + ui->comboBoxBaudRate->currentText() +
+                 ui->comboBoxDataBits->currentText(), QStringLiteral("11520096008"));
+    QVERIFY(ui->textBrowserRecord->isReadOnly() && ui->textBrowserRecord->acceptRichText());
+    // The send type follows the radio buttons, Hex first.
+    QCOMPARE(page.currentSendType(), int(SPTestPage::Hex));
+    for (QRadioButton* radio : {ui->radioModbus, ui->radioASCII, ui->radioHex}) {
+        radio->click();
+        QCOMPARE(page.currentSendType(), radio == ui->radioModbus ? int(SPTestPage::Modbus)
+                                         : radio == ui->radioASCII ? int(SPTestPage::Ascii)
+                                                                   : int(SPTestPage::Hex));
+    }
     ui->comboBoxFlowControl->setCurrentIndex(2);
     ui->comboBoxParity->setCurrentIndex(1);
     ui->comboBoxBaudRate->setCurrentIndex(5);
-    respond(page, 0x000B, QByteArray("\x01"));
-    QCOMPARE(ui->btnConnect->text(), QStringLiteral("Disconnect"));
+    respond(page, SPTestPage::kCmdOpen, QByteArray("\x01"));
     MarkingTranslator translator("SPTestPage");
     QCoreApplication::installTranslator(&translator);
     QCoreApplication::processEvents();
-    QCOMPARE(ui->labelRS485->text(), QStringLiteral("<RS485:>"));
-    QCOMPARE(ui->labelBaudRate->text(), QStringLiteral("<Buad Rate:>"));
-    QCOMPARE(ui->labelStopBits->text(), QStringLiteral("<Stop Bits:>"));
-    QCOMPARE(ui->radioModbus->text(), QStringLiteral("<Modbus>"));
-    QCOMPARE(ui->btnSend->text(), QStringLiteral("<Send>"));
-    QCOMPARE(ui->btnClear->text(), QStringLiteral("<Clear>"));
+    for (const QLabel* label : page.findChildren<QLabel*>())
+        QVERIFY2(label->text().startsWith('<'), qPrintable(label->text()));
+    for (const QAbstractButton* button : page.findChildren<QAbstractButton*>())
+        QVERIFY2(button->text().isEmpty() || button->text().startsWith('<'), qPrintable(button->text()));
     QCOMPARE(ui->btnConnect->text(), QStringLiteral("<Connect>"));
-    QCOMPARE(ui->comboBoxFlowControl->currentIndex(), 2);
-    QCOMPARE(ui->comboBoxFlowControl->currentText(), QStringLiteral("<Software>"));
-    QCOMPARE(ui->comboBoxParity->currentIndex(), 1);
-    QCOMPARE(ui->comboBoxParity->itemText(0), QStringLiteral("<None>"));
-    QCOMPARE(ui->comboBoxParity->count(), 3);
+    QCOMPARE(ui->comboBoxFlowControl->currentText() + ui->comboBoxParity->itemText(2),
+             QStringLiteral("<Software><Odd>"));
+    QCOMPARE(ui->comboBoxParity->currentText(), QStringLiteral("<Even>"));
     QCOMPARE(ui->comboBoxBaudRate->currentIndex(), 5);
     QVERIFY(page.isPortOpen()); // the flag survives a language change
-    QCOMPARE(page.settings().parityIndex, 1);
-    QCOMPARE(page.settings().flowControlIndex, 2);
     QCoreApplication::removeTranslator(&translator);
     QCoreApplication::processEvents();
     QCOMPARE(ui->comboBoxFlowControl->currentText(), QStringLiteral("Software"));
