@@ -6,27 +6,22 @@
 #include <cstdlib>
 #include <vector>
 
-namespace {
-
-std::vector<QByteArray> run(const std::uint8_t* data, std::size_t size, std::size_t piece)
+static std::vector<QByteArray> run(const std::uint8_t* data, std::size_t size, std::size_t piece)
 {
-    FrameReassembler reassembler;
+    FrameReassembler r;
     std::vector<QByteArray> frames;
-    auto sink = [&](int cmd, const std::uint8_t* payload, int n) {
-        if (n < 0 || n > CommandFrame::kMaxReceivedPayload || cmd < 0 || cmd > 0xFFFF)
-            std::abort();
-        frames.push_back(QByteArray::number(cmd) + ':' + QByteArray(reinterpret_cast<const char*>(payload), n));
-    };
-    for (std::size_t offset = 0; offset < size; offset += piece) {
-        reassembler.feedWith(reinterpret_cast<const char*>(data + offset),
-                             static_cast<int>(std::min(piece, size - offset)), sink);
-        if (reassembler.pending() < 0 || reassembler.pending() > CommandFrame::kBufferSize)
+    for (std::size_t at = 0; at < size; at += piece) {
+        r.feedWith(reinterpret_cast<const char*>(data + at), int(std::min(piece, size - at)),
+                   [&](int cmd, const std::uint8_t* payload, int n) {
+                       if (n < 0 || n > CommandFrame::kMaxReceivedPayload || cmd < 0 || cmd > 0xFFFF)
+                           std::abort();
+                       frames.push_back(QByteArray::number(cmd) + ':' + QByteArray(reinterpret_cast<const char*>(payload), n));
+                   });
+        if (r.pending() < 0 || r.pending() > CommandFrame::kBufferSize)
             std::abort();
     }
     return frames;
 }
-
-} // namespace
 
 std::vector<std::vector<std::uint8_t>> fuzzSeeds()
 {
