@@ -11,8 +11,7 @@ std::vector<std::vector<std::uint8_t>> fuzzSeeds()
     const std::uint8_t mac[6] = {0x02, 0x4D, 0x46, 0x00, 0x00, 0x05};
     std::vector<std::vector<std::uint8_t>> seeds;
     for (const auto& [type, payload] : std::vector<std::pair<std::uint32_t, QByteArray>>{
-             {1, "{\"host\":\"10.0.0.5\",\"intfInfo\":[]}"}, {3, "{\"result\":true}"},
-             {5, "{\"result\":false} x"}, {0, {}}, {1, QByteArray(2020, '}')}}) {
+             {1, "{\"host\":\"10.0.0.5\"}"}, {5, "{\"result\":false} x"}, {0, {}}, {1, QByteArray(2020, '}')}}) {
         const QByteArray frame = LinkFrame::build(type, nullptr, mac, payload);
         seeds.emplace_back(frame.begin(), frame.end());
     }

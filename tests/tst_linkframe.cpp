@@ -2,7 +2,6 @@
 // cutting the JSON text) and the CommLink channel around it: routing by
 // type, interface selection, and real capture on a private loopback.
 #include "comm/commlink.h"
-#include "comm/linkframe.h"
 #include "testutil.h"
 
 #include <QSignalSpy>
@@ -12,8 +11,7 @@
 
 namespace {
 
-const std::uint8_t kSource[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
-const std::uint8_t kDevice[6] = {0x02, 0x4D, 0x46, 0x00, 0x00, 0x0A};
+const std::uint8_t kSource[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55}, kDevice[6] = {0x02, 0x4D, 0x46, 0x00, 0x00, 0x0A};
 const QByteArray kBroadcastDiscover = QByteArray::fromHex("ffffffffffff0211223344554d4600000001000000001c000000f9eb");
 // Its check field is 03 7D: the second check byte is a '}'.
 const QByteArray kSetIp = QByteArray::fromHex(
@@ -33,7 +31,7 @@ QByteArray frame(std::uint32_t type, const QByteArray& payload)
 
 QByteArray flipped(QByteArray f, int at)
 {
-    at = at < 0 ? f.size() + at : at;
+    at = (at + f.size()) % f.size();
     f[at] = static_cast<char>(f[at] ^ 0x01);
     return f;
 }
@@ -49,8 +47,7 @@ private Q_SLOTS:
         QCOMPARE(LinkFrame::build(LinkFrame::Discover, nullptr, kSource, {}), kBroadcastDiscover);
         QCOMPARE(LinkFrame::build(LinkFrame::SetIp, kDevice, kSource, "{\"ip\":\"10.0.0.9\"}"), kSetIp);
         QCOMPARE(LinkFrame::build(LinkFrame::Reboot, kDevice, kSource, {}), kReboot);
-        // The largest payload is 2020 bytes; a longer one is cut to it, and
-        // Length (bytes 22..25) tells the size actually built.
+        // A payload is cut to 2020 bytes; Length (bytes 22..25) tells the size built.
         const QByteArray payload = QByteArray("abcdefghijklmnopqrstuvwxyz").repeated(81);
         for (int size : {2020, 2021, 2100}) {
             const QByteArray f = LinkFrame::build(LinkFrame::Discover, nullptr, kSource, payload.left(size));
@@ -61,21 +58,19 @@ private Q_SLOTS:
 
     void parseMac()
     {
-        const QList<QPair<QString, QByteArray>> table = {
-            {"02:4D:46:00:00:0A", "024d4600000a"}, {"ff:ee:dd:cc:bb:aa", "ffeeddccbbaa"},
-            {"1:2:3:4:5:6", "010203040506"}, {"01:02:03:04:05", {}}, {"01:02:03:04:05:06:07", {}},
-            {"01:02:03:04:05:GG", {}}, {"01:02:03:04:05:100", {}}, {"01::03:04:05:06", {}},
-            {"01-02-03-04-05-06", {}}}; // refused ones leave the bytes untouched
-        for (const auto& [text, hex] : table) {
+        for (const auto& [text, hex] : QList<QPair<QString, QByteArray>>{
+                 {"02:4D:46:00:00:0A", "024d4600000a"}, {"ff:ee:dd:cc:bb:aa", "ffeeddccbbaa"},
+                 {"1:2:3:4:5:6", "010203040506"}, {"01:02:03:04:05", {}}, {"01:02:03:04:05:06:07", {}},
+                 {"01:02:03:04:05:GG", {}}, {"01:02:03:04:05:100", {}}, {"01::03:04:05:06", {}},
+                 {"01-02-03-04-05-06", {}}}) { // refused ones leave the bytes untouched
             std::uint8_t mac[6] = {9, 9, 9, 9, 9, 9};
             QCOMPARE(LinkFrame::parseMac(text, mac), !hex.isEmpty());
             QCOMPARE(QByteArray(reinterpret_cast<const char*>(mac), 6).toHex(), hex.isEmpty() ? "090909090909" : hex);
         }
     }
 
-    // Checking a frame and cutting its JSON text; CommLink hands the text on
-    // for types 1 (gotNetworkInfo), 3 and 5 (gotResult) only, and drops the
-    // rest, its own requests (0, 2, 4) included should they come back.
+    // Checking a frame and cutting its JSON text; CommLink hands the text on for
+    // types 1 (gotNetworkInfo), 3 and 5 (gotResult) only, not its own requests.
     void receive()
     {
         const QByteArray host = "{\"host\":\"10.0.0.5\"}";
@@ -92,11 +87,9 @@ private Q_SLOTS:
             {"no brace", frame(1, "no json here"), -1, {}},
             {"27 bytes", kReboot.left(27), -1, {}},
             {"changed payload byte", flipped(kDeviceInfo, 30), -1, {}},
-            {"changed low check byte", flipped(kDeviceInfo, -2), -1, {}},
-            {"changed high check byte", flipped(kDeviceInfo, -1), -1, {}},
-            // The check is read from the last two bytes: filler after it
-            // fails, while zero padding leaves the CRC register at zero, equal
-            // to the two last (zero) bytes, and passes with its JSON intact.
+            {"changed check byte", flipped(kDeviceInfo, -1), -1, {}},
+            // The check is the last two bytes: filler after it fails; zero padding
+            // leaves the CRC register at zero, equal to them, and passes intact.
             {"padded with filler", kDeviceInfo + QByteArray(30, '\x55'), -1, {}},
             {"zero padding", kDeviceInfo + QByteArray(8, '\0'), 1, host}};
         CommLink link;
@@ -132,16 +125,14 @@ private Q_SLOTS:
             link.sendFrame(LinkFrame::Discover, QString(), QByteArray());
         }
         QCOMPARE(started.count(), 2);
-        // Destroying the link right after choosing an interface (the capture
-        // may be opening just then) must not leave a running thread behind.
+        // Destroyed while its capture may be opening: no thread is left running.
         for (int i = 0; i < 20; ++i)
             CommLink().setNetworkInterface("lo", "00:00:00:00:00:00");
     }
 
-    // Real capture on the loopback of a private network namespace: a frame
-    // sent while the capture opens is held and sent once it is open, frames
-    // go out byte-exact, a destination that is no address sends nothing, a
-    // frame injected by another capture handle arrives as gotNetworkInfo.
+    // Real capture on a private loopback: a frame sent while the capture opens is
+    // held and sent once it is open, frames go out byte-exact, a destination that
+    // is no address sends nothing, an injected answer arrives as gotNetworkInfo.
     void captureOnPrivateLoopback()
     {
         if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0)
