@@ -4,7 +4,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QList>
-#include <QString>
+#include <QStringList>
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
@@ -65,45 +65,34 @@ inline QString cell(const QString& ref, const QString& type, const QString& valu
 inline Parts book(const QStringList& sheetData, const QString& sharedItems = QString(),
                   const QString& beforeSheets = QString(), const QString& afterSheets = QString())
 {
-    const QString main = QStringLiteral("http://schemas.openxmlformats.org/spreadsheetml/2006/main");
-    const QString rel = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships");
-    QString sheets, rels;
-    Parts parts;
-    for (int i = 1; i <= sheetData.size(); ++i) {
-        sheets += QStringLiteral("<sheet name=\"S%1\" sheetId=\"%1\" r:id=\"rId%1\"/>").arg(i);
-        rels += QStringLiteral("<Relationship Id=\"rId%1\" Type=\"%2/worksheet\" "
-                               "Target=\"worksheets/sheet%1.xml\"/>").arg(i).arg(rel);
-        parts << Part{QStringLiteral("xl/worksheets/sheet%1.xml").arg(i),
-                      QStringLiteral("<worksheet xmlns=\"%1\"><sheetData>%2</sheetData></worksheet>")
-                          .arg(main, sheetData.at(i - 1)).toUtf8()};
-    }
-    rels += QStringLiteral("<Relationship Id=\"rIdS\" Type=\"%1/sharedStrings\" "
-                           "Target=\"sharedStrings.xml\"/>").arg(rel);
-    const QString relsNs = QStringLiteral("http://schemas.openxmlformats.org/package/2006/relationships");
-    parts.prepend(Part{QStringLiteral("xl/_rels/workbook.xml.rels"),
-                       QStringLiteral("<Relationships xmlns=\"%1\">%2</Relationships>").arg(relsNs, rels).toUtf8()});
-    parts.prepend(Part{QStringLiteral("xl/workbook.xml"),
-                       QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<workbook xmlns=\"%1\" "
-                                      "xmlns:r=\"%2\">%3<sheets>%4</sheets>%5</workbook>")
-                           .arg(main, rel, beforeSheets, sheets, afterSheets).toUtf8()});
-    parts.prepend(Part{QStringLiteral("_rels/.rels"),
-                       QStringLiteral("<Relationships xmlns=\"%1\"><Relationship Id=\"rId1\" "
-                                      "Type=\"%2/officeDocument\" Target=\"xl/workbook.xml\"/>"
-                                      "</Relationships>").arg(relsNs, rel).toUtf8()});
-    QString types = QStringLiteral("<Default Extension=\"rels\" ContentType=\"application/"
-                                   "vnd.openxmlformats-package.relationships+xml\"/>");
+    const QString ns = QStringLiteral("http://schemas.openxmlformats.org/");
+    const QString main = ns + "spreadsheetml/2006/main", rel = ns + "officeDocument/2006/relationships";
+    const QString rels = QStringLiteral("<Relationships xmlns=\"%1package/2006/relationships\">%2</Relationships>");
+    const QString relation = QStringLiteral("<Relationship Id=\"rId%1\" Type=\"%2/%3\" Target=\"%4\"/>");
     const QString type = QStringLiteral("<Override PartName=\"/xl/%1.xml\" ContentType=\"application/"
                                         "vnd.openxmlformats-officedocument.spreadsheetml.%2+xml\"/>");
-    types += type.arg(QStringLiteral("workbook"), QStringLiteral("sheet.main")) +
-             type.arg(QStringLiteral("sharedStrings"), QStringLiteral("sharedStrings"));
-    for (int i = 1; i <= sheetData.size(); ++i)
-        types += type.arg(QStringLiteral("worksheets/sheet%1").arg(i), QStringLiteral("worksheet"));
-    parts.prepend(Part{QStringLiteral("[Content_Types].xml"),
-                       QStringLiteral("<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-                                      "content-types\">%1</Types>").arg(types).toUtf8()});
-    parts << Part{QStringLiteral("xl/sharedStrings.xml"),
-                  QStringLiteral("<sst xmlns=\"%1\">%2</sst>").arg(main, sharedItems).toUtf8()};
-    return parts;
+    QString sheets, links;
+    QString types = "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package."
+                    "relationships+xml\"/>" + type.arg("workbook", "sheet.main") + type.arg("sharedStrings", "sharedStrings");
+    Parts sheetParts;
+    for (int i = 1; i <= sheetData.size(); ++i) {
+        const QString n = QString::number(i);
+        sheets += QStringLiteral("<sheet name=\"S%1\" sheetId=\"%1\" r:id=\"rId%1\"/>").arg(i);
+        links += relation.arg(n, rel, "worksheet", "worksheets/sheet" + n + ".xml");
+        types += type.arg("worksheets/sheet" + n, "worksheet");
+        sheetParts << Part{"xl/worksheets/sheet" + n + ".xml",
+                           QStringLiteral("<worksheet xmlns=\"%1\"><sheetData>%2</sheetData></worksheet>")
+                               .arg(main, sheetData.at(i - 1)).toUtf8()};
+    }
+    return Parts{{"[Content_Types].xml", QStringLiteral("<Types xmlns=\"%1package/2006/content-types\">%2</Types>")
+                                             .arg(ns, types).toUtf8()},
+                 {"_rels/.rels", rels.arg(ns, relation.arg("1", rel, "officeDocument", "xl/workbook.xml")).toUtf8()},
+                 {"xl/workbook.xml", QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<workbook xmlns=\"%1\" "
+                                                    "xmlns:r=\"%2\">%3<sheets>%4</sheets>%5</workbook>")
+                                         .arg(main, rel, beforeSheets, sheets, afterSheets).toUtf8()},
+                 {"xl/_rels/workbook.xml.rels",
+                  rels.arg(ns, links + relation.arg("S", rel, "sharedStrings", "sharedStrings.xml")).toUtf8()}} +
+           sheetParts + Parts{{"xl/sharedStrings.xml", QStringLiteral("<sst xmlns=\"%1\">%2</sst>").arg(main, sharedItems).toUtf8()}};
 }
 
 // Replaces text in the named part.
