@@ -67,32 +67,24 @@ inline Parts book(const QStringList& sheetData, const QString& sharedItems = QSt
 {
     const QString ns = QStringLiteral("http://schemas.openxmlformats.org/");
     const QString main = ns + "spreadsheetml/2006/main", rel = ns + "officeDocument/2006/relationships";
-    const QString rels = QStringLiteral("<Relationships xmlns=\"%1package/2006/relationships\">%2</Relationships>");
+    const QString rels = "<Relationships xmlns=\"" + ns + "package/2006/relationships\">%1</Relationships>";
     const QString relation = QStringLiteral("<Relationship Id=\"rId%1\" Type=\"%2/%3\" Target=\"%4\"/>");
-    const QString type = QStringLiteral("<Override PartName=\"/xl/%1.xml\" ContentType=\"application/"
-                                        "vnd.openxmlformats-officedocument.spreadsheetml.%2+xml\"/>");
     QString sheets, links;
-    QString types = "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package."
-                    "relationships+xml\"/>" + type.arg("workbook", "sheet.main") + type.arg("sharedStrings", "sharedStrings");
-    Parts sheetParts;
+    Parts parts{{"_rels/.rels", rels.arg(relation.arg("1", rel, "officeDocument", "xl/workbook.xml")).toUtf8()}, {}, {}};
     for (int i = 1; i <= sheetData.size(); ++i) {
         const QString n = QString::number(i);
         sheets += QStringLiteral("<sheet name=\"S%1\" sheetId=\"%1\" r:id=\"rId%1\"/>").arg(i);
         links += relation.arg(n, rel, "worksheet", "worksheets/sheet" + n + ".xml");
-        types += type.arg("worksheets/sheet" + n, "worksheet");
-        sheetParts << Part{"xl/worksheets/sheet" + n + ".xml",
-                           QStringLiteral("<worksheet xmlns=\"%1\"><sheetData>%2</sheetData></worksheet>")
-                               .arg(main, sheetData.at(i - 1)).toUtf8()};
+        parts << Part{"xl/worksheets/sheet" + n + ".xml",
+                      QStringLiteral("<worksheet xmlns=\"%1\"><sheetData>%2</sheetData></worksheet>")
+                          .arg(main, sheetData.at(i - 1)).toUtf8()};
     }
-    return Parts{{"[Content_Types].xml", QStringLiteral("<Types xmlns=\"%1package/2006/content-types\">%2</Types>")
-                                             .arg(ns, types).toUtf8()},
-                 {"_rels/.rels", rels.arg(ns, relation.arg("1", rel, "officeDocument", "xl/workbook.xml")).toUtf8()},
-                 {"xl/workbook.xml", QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<workbook xmlns=\"%1\" "
-                                                    "xmlns:r=\"%2\">%3<sheets>%4</sheets>%5</workbook>")
-                                         .arg(main, rel, beforeSheets, sheets, afterSheets).toUtf8()},
-                 {"xl/_rels/workbook.xml.rels",
-                  rels.arg(ns, links + relation.arg("S", rel, "sharedStrings", "sharedStrings.xml")).toUtf8()}} +
-           sheetParts + Parts{{"xl/sharedStrings.xml", QStringLiteral("<sst xmlns=\"%1\">%2</sst>").arg(main, sharedItems).toUtf8()}};
+    parts[1] = {"xl/workbook.xml", QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<workbook xmlns=\"%1\" "
+                                                  "xmlns:r=\"%2\">%3<sheets>%4</sheets>%5</workbook>")
+                                       .arg(main, rel, beforeSheets, sheets, afterSheets).toUtf8()};
+    links += relation.arg("S", rel, "sharedStrings", "sharedStrings.xml");
+    parts[2] = {"xl/_rels/workbook.xml.rels", rels.arg(links).toUtf8()};
+    return parts << Part{"xl/sharedStrings.xml", QStringLiteral("<sst xmlns=\"%1\">%2</sst>").arg(main, sharedItems).toUtf8()};
 }
 
 // Replaces text in the named part.
