@@ -55,11 +55,9 @@ std::vector<std::vector<std::uint8_t>> fuzzSeeds()
         "<c r=\"A9\" t=\"e\"><v>#N/A</v></c><c r=\"B9\" t=\"s\"><v>3</v></c></row>"
         "</sheetData></worksheet>";
     std::vector<std::vector<std::uint8_t>> seeds;
-    for (const QByteArray& b : {QByteArray(" 10.0.0.1 \n10.0.0.2,\n10.0.0.3,x\nname\n10.0.0.1\n"),
-                                QByteArray("IP,\r\n192.168.1.10,\r\n192.168.1.11\r10.0.0.9\0,\n", 44),
-                                QByteArray("\xEF\xBB\xBF" "10.0.0.1\n"),
-                                QByteArray("\xFF\xFE" "1\0" "0\0.\0" "0\0.\0" "0\0.\0" "1\0", 18),
-                                QByteArray("255.255.255.255,,\n\t0.0.0.0\t\n256.1.1.1\n"), sheet,
+    for (const QByteArray& b : {QByteArray(" 10.0.0.1 \n10.0.0.2,\n10.0.0.3,x\n255.255.255.255,,\n\t0.0.0.0\t\n"),
+                                QByteArray("\xEF\xBB\xBFIP,\r\n192.168.1.10,\r\n192.168.1.11\r10.0.0.9\0,\n", 47),
+                                QByteArray("\xFF\xFE" "1\0" "0\0.\0" "0\0.\0" "0\0.\0" "1\0", 18), sheet,
                                 storedBook(sheet), storedBook(sheet, false)})
         seeds.emplace_back(b.begin(), b.end());
     return seeds;

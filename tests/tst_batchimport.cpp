@@ -87,14 +87,13 @@ void TestBatchImport::workbook_data()
     };
     text("text: blanks, comma, second field, word", " 10.0.0.1 \n10.0.0.2,\n10.0.0.3,x\nname\n10.0.0.1\n",
          {"10.0.0.1", "10.0.0.2", "10.0.0.1"});
-    text("text: CSV, line ends, tabs", "IP,\r\n\t192.168.1.10\t\r\n\n10.0.0.2\r10.0.0.3",
+    text("text: UTF-8 mark, CSV, line ends, tabs", "\xEF\xBB\xBFIP,\r\n\t192.168.1.10\t\r\n\n10.0.0.2\r10.0.0.3",
          {"192.168.1.10", "10.0.0.2", "10.0.0.3"});
-    text("text: one comma only, fields", "10.0.0.1,,\n10.0.0.1 ,\n10.0.0.1,10.0.0.2\n10.0.0.3 10.0.0.4\n", {});
-    text("text: out of range, leading zero", "256.1.1.1\n01.2.3.4\n1.2.3\n1.2.3.4.5\n255.255.255.255\n0.0.0.0\n",
-         {"255.255.255.255", "0.0.0.0"});
+    text("text: one comma only, fields, out of range, leading zero",
+         "10.0.0.1,,\n10.0.0.1 ,\n10.0.0.1,10.0.0.2\n10.0.0.3 10.0.0.4\n256.1.1.1\n01.2.3.4\n1.2.3\n1.2.3.4.5\n"
+         "255.255.255.255\n0.0.0.0", {"255.255.255.255", "0.0.0.0"});
     text("text: NUL and control bytes spoil their own line",
          QByteArray("10.0.0.1\0\n10.0.0.2\n\x01" "10.0.0.3\n10.0.0.4\x1a\x7f\n10.0.0.5", 48), {"10.0.0.2", "10.0.0.5"});
-    text("text: UTF-8 mark", "\xEF\xBB\xBF" "10.0.0.1\n", {"10.0.0.1"});
     text("text: UTF-16 mark", QByteArray("\xFF\xFE" "1\0" "0\0.\0" "0\0.\0" "0\0.\0" "1\0\r\0\n\0" "2\0.\0" "0\0.\0"
                                          "0\0.\0" "1\0", 36), {"10.0.0.1", "2.0.0.1"});
     // Every kind of cell in the first column, a note in column C.
@@ -245,7 +244,6 @@ void TestBatchImport::dialogImportDeleteReport()
     QCOMPARE(ui->leIP->text(), QStringLiteral("192.168.1.7")); // not cleared
     QVERIFY(!dialog->addDevice(" 10.0.0.2") && !dialog->addDevice("10.0.0") && dialog->addDevice("10.0.0.2"));
     QCOMPARE(dialog->deviceList(), (QStringList{"192.168.1.7", "10.0.0.2"}));
-    QCOMPARE(table->rowCount(), 2);
     for (int column : {0, 1, 3})
         QCOMPARE(table->item(1, column)->textAlignment(), int(Qt::AlignCenter));
     QCOMPARE(table->item(1, 0)->text() + table->item(1, 1)->text() + dialog->statusText(1), QString("10.0.0.2/"));
@@ -273,8 +271,7 @@ void TestBatchImport::dialogImportDeleteReport()
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     std::unique_ptr<QMenu> menu(dialog->createContextMenu(table->visualItemRect(table->item(1, 3)).center()));
-    QVERIFY(menu && menu->actions().size() == 1);
-    QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("Delete"));
+    QCOMPARE(menu->actions().size() == 1 ? menu->actions().at(0)->text() : QString(), QStringLiteral("Delete"));
     menu->actions().at(0)->trigger();
     QCOMPARE(dialog->deviceList(), (QStringList{"10.0.0.1", "10.0.0.3"}));
     QCOMPARE(table->item(1, 0)->text(), QStringLiteral("10.0.0.3"));

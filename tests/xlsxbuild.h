@@ -20,37 +20,33 @@ struct Part
 };
 using Parts = QList<Part>;
 
-inline bool writeZip(QIODevice* device, const Parts& parts, bool zip64 = false)
+inline QByteArray zipBytes(const Parts& parts, bool zip64 = false)
 {
-    QuaZip zip(device);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QuaZip zip(&buffer);
     zip.setZip64Enabled(zip64);
     if (!zip.open(QuaZip::mdCreate))
-        return false;
+        return QByteArray();
     for (const Part& part : parts) {
         QuaZipFile file(&zip);
         if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(part.name), nullptr, 0,
                        part.stored ? 0 : Z_DEFLATED, part.stored ? 0 : Z_DEFAULT_COMPRESSION) ||
             file.write(part.data) != part.data.size())
-            return false;
+            return QByteArray();
         file.close();
         if (file.getZipError() != ZIP_OK)
-            return false;
+            return QByteArray();
     }
     zip.close();
-    return zip.getZipError() == ZIP_OK;
-}
-
-inline QByteArray zipBytes(const Parts& parts, bool zip64 = false)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    return writeZip(&buffer, parts, zip64) ? buffer.data() : QByteArray();
+    return zip.getZipError() == ZIP_OK ? buffer.data() : QByteArray();
 }
 
 inline bool writeZip(const QString& path, const Parts& parts, bool zip64 = false)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && writeZip(&file, parts, zip64);
+    const QByteArray bytes = zipBytes(parts, zip64);
+    return !bytes.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 // <c r="A1" t="s"><v>0</v></c>; an empty type leaves t out.
