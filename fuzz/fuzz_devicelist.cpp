@@ -8,27 +8,22 @@
 #include "common/addresspatterns.h"
 #include "programming/devicelist.h"
 
-#include <QBuffer>
-#include <QByteArray>
 #include <cstdlib>
 #include <vector>
 
 namespace {
 
-const QString kShared = QStringLiteral(
-    "<si><t>IP</t></si><si><r><t>10.0.</t></r><r><t>0.1</t></r></si>"
-    "<si><t>x</t><rPh><t>y</t></rPh></si><si/>");
-
-Xlsx::Parts storedBook(const QByteArray& sheet)
+QByteArray storedBook(const QByteArray& sheet, bool stored = true)
 {
-    Xlsx::Parts parts = Xlsx::book({QString()}, kShared,
-                                   QStringLiteral("<bookViews><workbookView activeTab=\"0\"/></bookViews>"));
+    Xlsx::Parts parts = Xlsx::book({QString()}, "<si><t>IP</t></si><si><r><t>10.0.</t></r><r><t>0.1</t></r></si>"
+                                                "<si><t>x</t><rPh><t>y</t></rPh></si><si/>",
+                                   "<bookViews><workbookView activeTab=\"0\"/></bookViews>");
     for (Xlsx::Part& part : parts) {
-        part.stored = true;
+        part.stored = stored;
         if (part.name == QLatin1String("xl/worksheets/sheet1.xml"))
             part.data = sheet;
     }
-    return parts;
+    return Xlsx::zipBytes(parts, !stored);
 }
 
 void checkWorkbook(const QByteArray& zip)
@@ -36,23 +31,14 @@ void checkWorkbook(const QByteArray& zip)
     QBuffer buffer;
     buffer.setData(zip);
     buffer.open(QIODevice::ReadOnly);
-    const DeviceList::SheetColumn column = DeviceList::readWorkbook(&buffer);
-    if (!column.ok) {
-        if (!column.cells.isEmpty() || column.error.isEmpty())
-            std::abort();
-        return;
-    }
-    if (column.usedRange.isEmpty() || column.usedRange == QLatin1String("A1")) {
-        if (!column.cells.isEmpty())
-            std::abort();
-        return;
-    }
-    if (column.firstRow < 1 || column.lastRow < column.firstRow ||
-        column.lastRow > DeviceList::kMaxRows || column.firstColumn < 1 ||
-        column.firstColumn > DeviceList::kMaxColumns ||
-        column.cells.size() > column.lastRow - column.firstRow + 1 ||
-        !column.usedRange.startsWith(DeviceList::columnName(column.firstColumn) +
-                                     QString::number(column.firstRow)))
+    const DeviceList::SheetColumn c = DeviceList::readWorkbook(&buffer);
+    const bool none = !c.ok || c.usedRange.isEmpty() || c.usedRange == QLatin1String("A1");
+    if ((!c.ok && c.error.isEmpty()) || (none && !c.cells.isEmpty()))
+        std::abort();
+    if (!none && (c.firstRow < 1 || c.lastRow < c.firstRow || c.lastRow > DeviceList::kMaxRows ||
+                  c.firstColumn < 1 || c.firstColumn > DeviceList::kMaxColumns ||
+                  c.cells.size() > c.lastRow - c.firstRow + 1 ||
+                  !c.usedRange.startsWith(DeviceList::columnName(c.firstColumn) + QString::number(c.firstRow))))
         std::abort();
 }
 
@@ -60,13 +46,6 @@ void checkWorkbook(const QByteArray& zip)
 
 std::vector<std::vector<std::uint8_t>> fuzzSeeds()
 {
-    std::vector<std::vector<std::uint8_t>> seeds;
-    auto add = [&](const QByteArray& bytes) { seeds.emplace_back(bytes.begin(), bytes.end()); };
-    add(" 10.0.0.1 \n10.0.0.2,\n10.0.0.3,x\nname\n10.0.0.1\n");
-    add("IP,\r\n192.168.1.10,\r\n192.168.1.11\r10.0.0.9\0,\n");
-    add("\xEF\xBB\xBF" "10.0.0.1\n");
-    add(QByteArray("\xFF\xFE" "1\0" "0\0.\0" "0\0.\0" "0\0.\0" "1\0", 18));
-    add("255.255.255.255,,\n\t0.0.0.0\t\n256.1.1.1\n");
     const QByteArray sheet =
         "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
         "<row r=\"2\"><c r=\"B2\" t=\"s\"><v>0</v></c><c t=\"s\"><v>1</v></c></row>"
@@ -75,12 +54,12 @@ std::vector<std::vector<std::uint8_t>> fuzzSeeds()
         "<row r=\"9\"><c r=\"B9\" t=\"str\"><v>10.0.0.3</v></c><c r=\"C9\" t=\"b\"><v>1</v></c>"
         "<c r=\"A9\" t=\"e\"><v>#N/A</v></c><c r=\"B9\" t=\"s\"><v>3</v></c></row>"
         "</sheetData></worksheet>";
-    add(sheet);
-    add(Xlsx::zipBytes(storedBook(sheet)));
-    Xlsx::Parts compressed = storedBook(sheet);
-    for (Xlsx::Part& part : compressed)
-        part.stored = false;
-    add(Xlsx::zipBytes(compressed, true));
+    std::vector<std::vector<std::uint8_t>> seeds;
+    for (const QByteArray& b : {QByteArray(" 10.0.0.1 \n10.0.0.2,\n10.0.0.3,x\n255.255.255.255,,\n\t0.0.0.0\t\n"),
+                                QByteArray("\xEF\xBB\xBFIP,\r\n192.168.1.10,\r\n192.168.1.11\r10.0.0.9\0,\n", 47),
+                                QByteArray("\xFF\xFE" "1\0" "0\0.\0" "0\0.\0" "0\0.\0" "1\0", 18), sheet,
+                                storedBook(sheet), storedBook(sheet, false)})
+        seeds.emplace_back(b.begin(), b.end());
     return seeds;
 }
 
@@ -94,12 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)quiet;
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
-    if (bytes.startsWith("PK")) {
-        checkWorkbook(bytes);
-        return 0;
-    }
-    if (bytes.startsWith('<')) {
-        checkWorkbook(Xlsx::zipBytes(storedBook(bytes)));
+    if (bytes.startsWith("PK") || bytes.startsWith('<')) {
+        checkWorkbook(bytes.startsWith('<') ? storedBook(bytes) : bytes);
         return 0;
     }
     const QStringList found = DeviceList::parseText(bytes);

@@ -4,128 +4,84 @@
 #include "common/crc16.h"
 #include "programming/firmwarepackage.h"
 
-#include <QByteArray>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <vector>
 
 namespace {
 
-struct Expected
-{
-    FirmwarePackage::Result result;
-    QByteArray image;
-};
+using R = FirmwarePackage::Result;
 
-quint32 le32(const QByteArray& b, int at, int delta)
+quint32 le(const QByteArray& b, int at, int minus = 0, int bytes = 4)
 {
     quint32 v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | quint8(quint8(b.at(at + i)) - delta);
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | quint8(quint8(b.at(at + i)) - minus);
     return v;
 }
 
-Expected decode(const QByteArray& file)
+R decode(const QByteArray& file, QByteArray* image)
 {
-    using R = FirmwarePackage::Result;
-    if (file.size() < 8 || quint8(file.at(0)) != 0x46 || quint8(file.at(1)) != 0x4D)
-        return {R::NotPackage, {}};
-    const quint32 flags = le32(file, 4, 0);
-    qint64 payload = file.size() - 8;
-    if (flags & 1u) {
-        if (file.size() < 10)
-            return {R::Damaged, {}};
-        payload -= 2;
-        const quint16 stored = quint16(quint8(file.at(file.size() - 2))) |
-                               quint16(quint8(file.at(file.size() - 1))) << 8;
-        if (crc16Modbus(file.constData() + 8, std::size_t(payload)) != stored)
-            return {R::Damaged, {}};
-    }
-    QByteArray image = file.mid(8, int(payload));
+    if (file.size() < 8 || le(file, 0, 0, 2) != 0x4D46)
+        return R::NotPackage;
+    const quint32 flags = le(file, 4);
+    const int trailer = (flags & 1u) ? 2 : 0;
+    const int payload = file.size() - 8 - trailer;
+    if (payload < 0 || (trailer && crc16Modbus(file.constData() + 8, std::size_t(payload)) !=
+                                       le(file, file.size() - 2, 0, 2)))
+        return R::Damaged;
+    *image = file.mid(8, payload);
     if (flags & 2u) {
-        if (payload < 4)
-            return {R::Damaged, {}};
-        const quint32 count = le32(file, 8, 1);
-        if (qint64(count) > payload - 4)
-            return {R::Damaged, {}};
-        image = file.mid(12, int(count));
-        for (char& c : image)
+        if (payload < 4 || qint64(le(file, 8, 1)) > payload - 4)
+            return R::Damaged;
+        *image = file.mid(12, int(le(file, 8, 1)));
+        for (char& c : *image)
             c = char(quint8(c) - 1);
     }
-    if (image.isEmpty())
-        return {R::Empty, {}};
-    return {R::Unpacked, image};
+    return image->isEmpty() ? R::Empty : R::Unpacked;
 }
 
-// Every input makes a few small files; a memory-backed folder keeps that
-// quick where one exists.
-QTemporaryDir& workDir()
-{
-    static QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
-                                 ? QStringLiteral("/dev/shm/fuzz_package-XXXXXX")
-                                 : QDir::tempPath() + QStringLiteral("/fuzz_package-XXXXXX"));
-    return dir;
-}
+// Every input makes a few small files: in memory where that is possible.
+QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/fuzz_package-XXXXXX")
+                                                            : QDir::tempPath() + QStringLiteral("/fuzz_package-XXXXXX"));
 
 } // namespace
 
 std::vector<std::vector<std::uint8_t>> fuzzSeeds()
 {
     std::vector<std::vector<std::uint8_t>> seeds;
-    auto add = [&](const QByteArray& b) { seeds.emplace_back(b.begin(), b.end()); };
-    auto pkg = [](quint32 flags, const QByteArray& payload) {
-        QByteArray b = QByteArray::fromHex("464d0000");
-        for (int i = 0; i < 4; ++i)
-            b.append(char(flags >> (8 * i)));
-        b.append(payload);
-        if (flags & 1u) {
-            const quint16 crc = crc16Modbus(payload.constData(), std::size_t(payload.size()));
-            b.append(char(crc & 0xFF)).append(char(crc >> 8));
-        }
-        return b;
-    };
-    add(QByteArray("plain image"));
-    add(pkg(0, "image bytes"));
-    add(pkg(1, "image bytes with a trailer"));
-    add(pkg(2, QByteArray::fromHex("060101010102030405")));
-    add(pkg(3, QByteArray::fromHex("0401010162636400")));
-    add(pkg(1, QByteArray()));
-    add(QByteArray::fromHex("464d00000100000000"));
-    add(pkg(2, QByteArray::fromHex("00000000")));
+    for (const char* hex : {"706c61696e20696d616765", "464d0000 00000000 696d616765",
+                            "464d0000 01000000 313233343536373839 374b", "464d0000 02000000 060101010102030405",
+                            "464d0000 03000000 04010101626364 ebe8", "464d0000 01000000 ffff",
+                            "464d0000 01000000 00", "464d0000 02000000 00000000"}) {
+        const QByteArray b = QByteArray::fromHex(hex);
+        seeds.emplace_back(b.begin(), b.end());
+    }
     return seeds;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size > 64 * 1024 || !workDir().isValid())
+    if (size > 64 * 1024 || !dir.isValid())
         return 0;
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
-    FirmwarePackage::setBaseDir(workDir().path());
-    const QString input = workDir().filePath(QStringLiteral("input.bin"));
-    {
-        QFile file(input);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            return 0;
-    }
+    FirmwarePackage::setBaseDir(dir.path());
+    const QString input = dir.filePath(QStringLiteral("input.bin"));
+    QFile file(input);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return 0;
+    file.close();
     QFile::remove(FirmwarePackage::tempImagePath());
 
-    const Expected expected = decode(bytes);
+    QByteArray expected;
+    const R want = decode(bytes, &expected);
     FirmwarePackage package(input);
-    const FirmwarePackage::Result result = package.unpackImage();
-    if (result != expected.result)
-        std::abort();
-    const bool hasMagic = size >= 8 && data[0] == 0x46 && data[1] == 0x4D;
-    if (package.hasMagic() != hasMagic)
-        std::abort();
+    const R result = package.unpackImage();
     QFile image(FirmwarePackage::tempImagePath());
-    if (result == FirmwarePackage::Result::Unpacked) {
-        if (!image.open(QIODevice::ReadOnly) || image.readAll() != expected.image)
-            std::abort();
-    } else if (image.exists()) {
-        std::abort(); // nothing may be left for a caller to send
-    }
+    if (result != want || package.hasMagic() != (want != R::NotPackage) ||
+        (result == R::Unpacked && (!image.open(QIODevice::ReadOnly) || image.readAll() != expected)) ||
+        (result != R::Unpacked && image.exists())) // nothing may be left for a caller to send
+        std::abort();
     return 0;
 }

@@ -1,13 +1,13 @@
-// The firmware package reader: header check, CRC trailer, shifted payloads
-// and unpacking to the temporary image.
-#include "common/crc16.h"
+// The firmware package reader: known packages byte for byte (CRC-16/MODBUS
+// trailers, shifted payloads), block edges and the temporary image.
 #include "programming/firmwarepackage.h"
 #include "progtestutil.h"
-#include "testutil.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 using Result = FirmwarePackage::Result;
 using namespace ProgTest;
@@ -18,70 +18,20 @@ class TestFirmwarePackage : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-    void crcCheckValue_data();
-    void crcCheckValue();
+    void init() { base.reset(new QTemporaryDir); FirmwarePackage::setBaseDir(base->path()); }
+    void cleanup() { FirmwarePackage::setBaseDir(QString()); base.reset(); }
     void packages_data();
     void packages();
-    void missingFileCannotOpen();
-    void emptyPayloadNeverLeavesALeftover();
-    void missingFirmwareDirectoryIsCreated();
-    void unwritableTemporaryImage();
-    void largeImageInBlocks();
-    void unicodePath();
+    void temporaryImage();
 
 private:
-    QTemporaryDir* base = nullptr;
-    QString write(const QByteArray& bytes, const QString& name = QStringLiteral("in.bin"));
+    std::unique_ptr<QTemporaryDir> base;
+    QString write(const QByteArray& bytes, const QString& name = QStringLiteral("in.bin"))
+    {
+        writeFile(base->filePath(name), bytes);
+        return base->filePath(name);
+    }
 };
-
-void TestFirmwarePackage::init()
-{
-    base = new QTemporaryDir;
-    QVERIFY(base->isValid());
-    FirmwarePackage::setBaseDir(base->path());
-}
-
-void TestFirmwarePackage::cleanup()
-{
-    FirmwarePackage::setBaseDir(QString());
-    delete base;
-    base = nullptr;
-}
-
-QString TestFirmwarePackage::write(const QByteArray& bytes, const QString& name)
-{
-    const QString path = base->filePath(name);
-    writeFile(path, bytes);
-    return path;
-}
-
-void TestFirmwarePackage::crcCheckValue_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("crc");
-    QTest::newRow("check value of 123456789") << QByteArray("123456789") << 0x4B37;
-    QTest::newRow("nothing") << QByteArray() << 0xFFFF;
-    QTest::newRow("one zero byte") << QByteArray(1, '\0') << 0x40BF;
-    QTest::newRow("modbus request 01 03 00 00 00 01") << QByteArray::fromHex("010300000001")
-                                                       << 0x0A84;
-}
-
-void TestFirmwarePackage::crcCheckValue()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(int, crc);
-    QCOMPARE(int(crc16Modbus(data.constData(), std::size_t(data.size()))), crc);
-
-    // The same through the block-wise file reader.
-    const QString path = write(data);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    quint16 value = 0;
-    QVERIFY(FirmwarePackage::crcOfRange(file, data.size(), &value));
-    QCOMPARE(int(value), crc);
-}
 
 void TestFirmwarePackage::packages_data()
 {
@@ -89,59 +39,45 @@ void TestFirmwarePackage::packages_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<Result>("result");
     QTest::addColumn<QByteArray>("image");
-
     const QByteArray k1024 = pattern(1024);
-    const QByteArray nine = QByteArray("123456789");
-
-    QTest::newRow("empty file") << QByteArray() << 3 << Result::NotPackage << QByteArray();
-    QTest::newRow("7 bytes, magic first")
-        << QByteArray::fromHex("464d0000000000") << 3 << Result::NotPackage << QByteArray();
-    QTest::newRow("other first bytes") << QByteArray("plain image bytes") << 4
-                                       << Result::NotPackage << QByteArray();
-    QTest::newRow("magic byte-swapped") << QByteArray::fromHex("4d4600000000000001") << 4
-                                        << Result::NotPackage << QByteArray();
+    auto row = [](const char* name, const char* hex, int status, Result result, const char* image) {
+        QTest::newRow(name) << QByteArray::fromHex(hex) << status << result << QByteArray::fromHex(image);
+    };
+    row("empty file", "", 3, Result::NotPackage, "");
+    row("7 bytes, magic first", "464d0000000000", 3, Result::NotPackage, "");
+    row("other first bytes", "504b030400000000", 4, Result::NotPackage, "");
+    row("magic byte-swapped", "4d4600000000000001", 4, Result::NotPackage, "");
+    row("flags 0", "464d0000 00000000 616263", 0, Result::Unpacked, "616263");
+    row("bytes 2 and 3 and other flag bits ignored", "464dffff fcffffff 616263", 0, Result::Unpacked, "616263");
+    row("CRC trailer, low byte first", "464d0000 01000000 313233343536373839 374b", 0, Result::Unpacked,
+        "313233343536373839");
+    row("CRC of 00 is 40BF", "464d0000 01000000 00 bf40", 0, Result::Unpacked, "00");
+    row("CRC of 01 03 00 00 00 01 is 0A84", "464d0000 01000000 010300000001 840a", 0, Result::Unpacked,
+        "010300000001");
+    row("CRC trailer bytes swapped", "464d0000 01000000 313233343536373839 4b37", 5, Result::Damaged, "");
+    row("payload changed under its CRC", "464d0000 01000000 313233343536373838 374b", 5, Result::Damaged, "");
+    row("flag bit 0, 8 bytes", "464d000001000000", 5, Result::Damaged, "");
+    row("flag bit 0, 9 bytes", "464d00000100000000", 5, Result::Damaged, "");
+    row("flag bit 0, empty payload", "464d0000 01000000 ffff", 0, Result::Empty, "");
+    row("flags 0, empty payload", "464d0000 00000000", 0, Result::Empty, "");
+    row("shifted, N = 5", "464d0000 02000000 06010101 0102030405", 0, Result::Unpacked, "0001020304");
+    row("stored 0x00 decodes to 0xFF", "464d0000 02000000 02010101 00", 0, Result::Unpacked, "ff");
+    row("shifted, bytes after the image ignored", "464d0000 02000000 02010101 62 7878", 0, Result::Unpacked, "61");
+    row("shifted with CRC", "464d0000 03000000 04010101626364 ebe8", 0, Result::Unpacked, "616263");
+    row("shifted with CRC, CRC wrong", "464d0000 03000000 04010101626364 ebe9", 5, Result::Damaged, "");
+    row("shifted, N = 0", "464d0000 02000000 01010101 78797a", 0, Result::Empty, "");
+    row("shifted, N one past the payload", "464d0000 02000000 04010101 6263", 6, Result::Damaged, "");
+    row("shifted length field all 0xFF", "464d0000 02000000 00000000 aabb", 6, Result::Damaged, "");
+    row("shifted payload shorter than its length field", "464d0000 02000000 010101", 6, Result::Damaged, "");
+    row("shifted with CRC, N past the payload", "464d0000 03000000 05010101626364 fb28", 6, Result::Damaged, "");
     QTest::newRow("flags 0, L = 1032") << package(0, k1024) << 0 << Result::Unpacked << k1024;
-    QTest::newRow("other flag bits ignored")
-        << package(0xFFFFFFFC, nine) << 0 << Result::Unpacked << nine;
-    QTest::newRow("CRC trailer right") << package(1, nine) << 0 << Result::Unpacked << nine;
-
-    QByteArray badTrailer = package(1, nine);
-    badTrailer[badTrailer.size() - 1] = static_cast<char>(badTrailer.at(badTrailer.size() - 1) ^ 1);
-    QTest::newRow("CRC trailer wrong") << badTrailer << 5 << Result::Damaged << QByteArray();
-    QByteArray badPayload = package(1, nine);
-    badPayload[10] = 'x';
-    QTest::newRow("payload changed under its CRC")
-        << badPayload << 5 << Result::Damaged << QByteArray();
-    QTest::newRow("flag bit 0, 8 bytes") << QByteArray::fromHex("464d000001000000") << 5
-                                         << Result::Damaged << QByteArray();
-    QTest::newRow("flag bit 0, 9 bytes") << QByteArray::fromHex("464d00000100000000") << 5
-                                         << Result::Damaged << QByteArray();
-    QTest::newRow("flag bit 0, empty payload")
-        << package(1, QByteArray()) << 0 << Result::Empty << QByteArray();
-    QTest::newRow("flags 0, empty payload")
-        << package(0, QByteArray()) << 0 << Result::Empty << QByteArray();
-
-    QTest::newRow("shifted, N = 5")
-        << package(2, QByteArray::fromHex("0601010101020304 05")) << 0 << Result::Unpacked
-        << QByteArray::fromHex("0001020304");
-    QTest::newRow("stored 0x00 decodes to 0xFF")
-        << package(2, QByteArray::fromHex("0201010100")) << 0 << Result::Unpacked
-        << QByteArray::fromHex("ff");
-    QTest::newRow("shifted, bytes after the image ignored")
-        << package(2, shifted(nine, 9, "tail")) << 0 << Result::Unpacked << nine;
-    QTest::newRow("shifted with CRC")
-        << package(3, shifted(k1024, 1024)) << 0 << Result::Unpacked << k1024;
-    QTest::newRow("shifted, N = 0") << package(2, shifted(QByteArray(), 0, "xyz")) << 0
-                                    << Result::Empty << QByteArray();
-    QTest::newRow("shifted length past the payload")
-        << package(2, shifted(nine, 10)) << 6 << Result::Damaged << QByteArray();
-    QTest::newRow("shifted length field all 0xFF")
-        << package(2, QByteArray::fromHex("00000000aabb")) << 6 << Result::Damaged
-        << QByteArray();
-    QTest::newRow("shifted payload shorter than its length field")
-        << package(2, QByteArray::fromHex("010101")) << 6 << Result::Damaged << QByteArray();
-    QTest::newRow("shifted with CRC, length past the payload")
-        << package(3, shifted(nine, 100)) << 6 << Result::Damaged << QByteArray();
+    // Block edges at 4096 on both sides of the image and the CRC.
+    for (int size : {4095, 4096, 4097, 3 * 4096 + 5}) {
+        const QByteArray image = pattern(size, size);
+        QTest::addRow("CRC, %d bytes", size) << package(1, image) << 0 << Result::Unpacked << image;
+        QTest::addRow("shifted with CRC, %d bytes", size)
+            << package(3, shifted(image, quint32(size), "x")) << 0 << Result::Unpacked << image;
+    }
 }
 
 void TestFirmwarePackage::packages()
@@ -150,79 +86,41 @@ void TestFirmwarePackage::packages()
     QFETCH(int, status);
     QFETCH(Result, result);
     QFETCH(QByteArray, image);
-
-    FirmwarePackage package(write(file));
-    QCOMPARE(package.packageStatus(), status);
-    QCOMPARE(package.unpackImage(), result);
-    const QString temp = FirmwarePackage::tempImagePath();
-    if (result == Result::Unpacked) {
-        QCOMPARE(readFile(temp), image);
-        QVERIFY(package.unpack()); // a second unpack writes it again
-        QCOMPARE(readFile(temp), image);
-    } else {
-        QVERIFY(!QFile::exists(temp));
-        QVERIFY(!package.unpack());
-    }
-}
-
-void TestFirmwarePackage::missingFileCannotOpen()
-{
-    FirmwarePackage package(base->filePath(QStringLiteral("nothing-here.bin")));
-    QCOMPARE(package.packageStatus(), int(FirmwarePackage::CannotOpen));
-    QCOMPARE(package.unpackImage(), Result::NotPackage);
-}
-
-void TestFirmwarePackage::emptyPayloadNeverLeavesALeftover()
-{
-    // A temporary image of an earlier run lies there: an empty package must
-    // not let a caller take it for its own.
+    // A temporary image of an earlier run lies there: no failure or empty
+    // package may let a caller take it for its own.
     QVERIFY(QDir().mkpath(FirmwarePackage::tempImageDir()));
     QVERIFY(writeFile(FirmwarePackage::tempImagePath(), "leftover"));
-    FirmwarePackage package(write(ProgTest::package(0, QByteArray())));
-    QCOMPARE(package.unpackImage(), Result::Empty);
-    QVERIFY(!package.unpack());
+    FirmwarePackage package(write(file));
+    QCOMPARE(package.packageStatus(), status);
+    QCOMPARE(package.hasMagic(), status == 0 || status >= 5);
+    QCOMPARE(package.unpackImage(), result);
+    const QByteArray left = result == Result::Unpacked ? image : QByteArray("leftover");
+    QCOMPARE(readFile(FirmwarePackage::tempImagePath()), left);
+    QVERIFY(QFile::remove(FirmwarePackage::tempImagePath()));
+    QCOMPARE(package.unpack(), result == Result::Unpacked); // a second unpack writes it again
+    QCOMPARE(readFile(FirmwarePackage::tempImagePath()), result == Result::Unpacked ? image : QByteArray());
 }
 
-void TestFirmwarePackage::missingFirmwareDirectoryIsCreated()
+// Missing file, missing and blocked folder, a name outside Latin-1.
+void TestFirmwarePackage::temporaryImage()
 {
+    FirmwarePackage missing(base->filePath(QStringLiteral("nothing-here.bin")));
+    QCOMPARE(missing.packageStatus(), int(FirmwarePackage::CannotOpen));
+    QCOMPARE(missing.unpackImage(), Result::NotPackage);
+
     QVERIFY(!QFileInfo::exists(base->filePath(QStringLiteral("firmware"))));
-    FirmwarePackage package(write(ProgTest::package(0, "abc")));
-    QCOMPARE(package.unpackImage(), Result::Unpacked);
-    QCOMPARE(FirmwarePackage::tempImagePath(), base->filePath(QStringLiteral("firmware/tmp.bin")));
-    QCOMPARE(readFile(FirmwarePackage::tempImagePath()), QByteArray("abc"));
-}
-
-void TestFirmwarePackage::unwritableTemporaryImage()
-{
-    // A plain file where the folder should be: the image cannot be written.
-    QVERIFY(writeFile(base->filePath(QStringLiteral("firmware")), "in the way"));
-    FirmwarePackage package(write(ProgTest::package(0, "abc")));
-    QCOMPARE(package.packageStatus(), 0);
-    QCOMPARE(package.unpackImage(), Result::WriteFailed);
-    QVERIFY(!package.unpack());
-}
-
-void TestFirmwarePackage::largeImageInBlocks()
-{
-    // Block edges at 4096 on both sides of the image and the CRC.
-    for (int size : {4095, 4096, 4097, 3 * 4096 + 5}) {
-        const QByteArray image = pattern(size, size);
-        FirmwarePackage plain(write(ProgTest::package(1, image)));
-        QCOMPARE(plain.unpackImage(), Result::Unpacked);
-        QCOMPARE(readFile(FirmwarePackage::tempImagePath()), image);
-        FirmwarePackage shift(write(ProgTest::package(3, shifted(image, quint32(size), "x"))));
-        QCOMPARE(shift.unpackImage(), Result::Unpacked);
-        QCOMPARE(readFile(FirmwarePackage::tempImagePath()), image);
-    }
-}
-
-void TestFirmwarePackage::unicodePath()
-{
-    const QString path = write(ProgTest::package(0, "xyz"), QStringLiteral("固件-ü.bin"));
-    FirmwarePackage package(path);
-    QCOMPARE(package.packageStatus(), 0);
+    FirmwarePackage package(write(QByteArray::fromHex("464d000000000000 78797a"), QStringLiteral("固件-ü.bin")));
     QVERIFY(package.unpack());
+    QCOMPARE(FirmwarePackage::tempImagePath(), base->filePath(QStringLiteral("firmware/tmp.bin")));
     QCOMPARE(readFile(FirmwarePackage::tempImagePath()), QByteArray("xyz"));
+
+    // A plain file where the folder should be: the image cannot be written.
+    QVERIFY(QDir(base->filePath(QStringLiteral("firmware"))).removeRecursively());
+    QVERIFY(writeFile(base->filePath(QStringLiteral("firmware")), "in the way"));
+    FirmwarePackage blocked(write(QByteArray::fromHex("464d000000000000 78797a")));
+    QCOMPARE(blocked.packageStatus(), 0);
+    QCOMPARE(blocked.unpackImage(), Result::WriteFailed);
+    QVERIFY(FirmwarePackage::newRunImagePath().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFirmwarePackage)

@@ -4,7 +4,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QList>
-#include <QString>
+#include <QStringList>
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
@@ -20,37 +20,33 @@ struct Part
 };
 using Parts = QList<Part>;
 
-inline bool writeZip(QIODevice* device, const Parts& parts, bool zip64 = false)
+inline QByteArray zipBytes(const Parts& parts, bool zip64 = false)
 {
-    QuaZip zip(device);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QuaZip zip(&buffer);
     zip.setZip64Enabled(zip64);
     if (!zip.open(QuaZip::mdCreate))
-        return false;
+        return QByteArray();
     for (const Part& part : parts) {
         QuaZipFile file(&zip);
         if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(part.name), nullptr, 0,
                        part.stored ? 0 : Z_DEFLATED, part.stored ? 0 : Z_DEFAULT_COMPRESSION) ||
             file.write(part.data) != part.data.size())
-            return false;
+            return QByteArray();
         file.close();
         if (file.getZipError() != ZIP_OK)
-            return false;
+            return QByteArray();
     }
     zip.close();
-    return zip.getZipError() == ZIP_OK;
-}
-
-inline QByteArray zipBytes(const Parts& parts, bool zip64 = false)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    return writeZip(&buffer, parts, zip64) ? buffer.data() : QByteArray();
+    return zip.getZipError() == ZIP_OK ? buffer.data() : QByteArray();
 }
 
 inline bool writeZip(const QString& path, const Parts& parts, bool zip64 = false)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && writeZip(&file, parts, zip64);
+    const QByteArray bytes = zipBytes(parts, zip64);
+    return !bytes.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 // <c r="A1" t="s"><v>0</v></c>; an empty type leaves t out.
@@ -65,45 +61,26 @@ inline QString cell(const QString& ref, const QString& type, const QString& valu
 inline Parts book(const QStringList& sheetData, const QString& sharedItems = QString(),
                   const QString& beforeSheets = QString(), const QString& afterSheets = QString())
 {
-    const QString main = QStringLiteral("http://schemas.openxmlformats.org/spreadsheetml/2006/main");
-    const QString rel = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships");
-    QString sheets, rels;
-    Parts parts;
+    const QString ns = QStringLiteral("http://schemas.openxmlformats.org/");
+    const QString main = ns + "spreadsheetml/2006/main", rel = ns + "officeDocument/2006/relationships";
+    const QString rels = "<Relationships xmlns=\"" + ns + "package/2006/relationships\">%1</Relationships>";
+    const QString relation = QStringLiteral("<Relationship Id=\"rId%1\" Type=\"%2/%3\" Target=\"%4\"/>");
+    QString sheets, links;
+    Parts parts{{"_rels/.rels", rels.arg(relation.arg("1", rel, "officeDocument", "xl/workbook.xml")).toUtf8()}, {}, {}};
     for (int i = 1; i <= sheetData.size(); ++i) {
+        const QString n = QString::number(i);
         sheets += QStringLiteral("<sheet name=\"S%1\" sheetId=\"%1\" r:id=\"rId%1\"/>").arg(i);
-        rels += QStringLiteral("<Relationship Id=\"rId%1\" Type=\"%2/worksheet\" "
-                               "Target=\"worksheets/sheet%1.xml\"/>").arg(i).arg(rel);
-        parts << Part{QStringLiteral("xl/worksheets/sheet%1.xml").arg(i),
+        links += relation.arg(n, rel, "worksheet", "worksheets/sheet" + n + ".xml");
+        parts << Part{"xl/worksheets/sheet" + n + ".xml",
                       QStringLiteral("<worksheet xmlns=\"%1\"><sheetData>%2</sheetData></worksheet>")
                           .arg(main, sheetData.at(i - 1)).toUtf8()};
     }
-    rels += QStringLiteral("<Relationship Id=\"rIdS\" Type=\"%1/sharedStrings\" "
-                           "Target=\"sharedStrings.xml\"/>").arg(rel);
-    const QString relsNs = QStringLiteral("http://schemas.openxmlformats.org/package/2006/relationships");
-    parts.prepend(Part{QStringLiteral("xl/_rels/workbook.xml.rels"),
-                       QStringLiteral("<Relationships xmlns=\"%1\">%2</Relationships>").arg(relsNs, rels).toUtf8()});
-    parts.prepend(Part{QStringLiteral("xl/workbook.xml"),
-                       QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<workbook xmlns=\"%1\" "
-                                      "xmlns:r=\"%2\">%3<sheets>%4</sheets>%5</workbook>")
-                           .arg(main, rel, beforeSheets, sheets, afterSheets).toUtf8()});
-    parts.prepend(Part{QStringLiteral("_rels/.rels"),
-                       QStringLiteral("<Relationships xmlns=\"%1\"><Relationship Id=\"rId1\" "
-                                      "Type=\"%2/officeDocument\" Target=\"xl/workbook.xml\"/>"
-                                      "</Relationships>").arg(relsNs, rel).toUtf8()});
-    QString types = QStringLiteral("<Default Extension=\"rels\" ContentType=\"application/"
-                                   "vnd.openxmlformats-package.relationships+xml\"/>");
-    const QString type = QStringLiteral("<Override PartName=\"/xl/%1.xml\" ContentType=\"application/"
-                                        "vnd.openxmlformats-officedocument.spreadsheetml.%2+xml\"/>");
-    types += type.arg(QStringLiteral("workbook"), QStringLiteral("sheet.main")) +
-             type.arg(QStringLiteral("sharedStrings"), QStringLiteral("sharedStrings"));
-    for (int i = 1; i <= sheetData.size(); ++i)
-        types += type.arg(QStringLiteral("worksheets/sheet%1").arg(i), QStringLiteral("worksheet"));
-    parts.prepend(Part{QStringLiteral("[Content_Types].xml"),
-                       QStringLiteral("<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-                                      "content-types\">%1</Types>").arg(types).toUtf8()});
-    parts << Part{QStringLiteral("xl/sharedStrings.xml"),
-                  QStringLiteral("<sst xmlns=\"%1\">%2</sst>").arg(main, sharedItems).toUtf8()};
-    return parts;
+    parts[1] = {"xl/workbook.xml", QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<workbook xmlns=\"%1\" "
+                                                  "xmlns:r=\"%2\">%3<sheets>%4</sheets>%5</workbook>")
+                                       .arg(main, rel, beforeSheets, sheets, afterSheets).toUtf8()};
+    links += relation.arg("S", rel, "sharedStrings", "sharedStrings.xml");
+    parts[2] = {"xl/_rels/workbook.xml.rels", rels.arg(links).toUtf8()};
+    return parts << Part{"xl/sharedStrings.xml", QStringLiteral("<sst xmlns=\"%1\">%2</sst>").arg(main, sharedItems).toUtf8()};
 }
 
 // Replaces text in the named part.
