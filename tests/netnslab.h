@@ -9,14 +9,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStringList>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
+#include <utility>
 
 class NetnsLab
 {
@@ -29,10 +28,8 @@ public:
     ~NetnsLab()
     {
         tearDown();
-        if (current() == this)
-            current() = nullptr;
+        current() = current() == this ? nullptr : current();
     }
-
     static bool ip(const QStringList& args, QString* output = nullptr)
     {
         QProcess p;
@@ -43,19 +40,16 @@ public:
             *output = QString::fromLocal8Bit(p.readAll()).trimmed();
         return done && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
-
     // Sets the lab up; on failure *why tells the reason (not root, no ip
     // command, namespaces not allowed, ...).
     bool setUp(QString* why)
     {
-        if (geteuid() != 0)
-            return fail(why, "network namespaces need root", {});
-        if (!ip({"-V"}))
-            return fail(why, "the ip command is not available", {});
+        if (geteuid() != 0 || !ip({"-V"}))
+            return fail(why, geteuid() ? "network namespaces need root" : "no ip command", {});
         static const QRegularExpression ours(QStringLiteral("^fm[hd]-(\\d+)$"));
         for (const QString& name : QDir(QStringLiteral("/run/netns")).entryList(QDir::Files)) {
-            const auto m = ours.match(name); // a run that died left it
-            if (m.hasMatch() && !QFile::exists("/proc/" + m.captured(1)))
+            const auto m = ours.match(name); // from a run that died
+            if (m.hasMatch() && !QDir("/proc/" + m.captured(1)).exists())
                 ip({"netns", "delete", name});
         }
         QString out;
@@ -64,9 +58,8 @@ public:
             return fail(why, "cannot create network namespaces: ", out);
         static const int registered = std::atexit([] {
             if (current() && current()->created_) { // no Qt here
-                const QByteArray command = "ip netns delete " + current()->deviceNs.toLocal8Bit() +
-                                           "; ip netns delete " + current()->hostNs.toLocal8Bit();
-                [[maybe_unused]] const int rc = std::system(command + " 2>/dev/null");
+                [[maybe_unused]] const int rc = std::system(qPrintable(
+                    "ip netns delete " + current()->deviceNs + "; ip netns delete " + current()->hostNs));
             }
         });
         Q_UNUSED(registered)
@@ -75,52 +68,36 @@ public:
         const bool entered = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
         if (fd >= 0)
             ::close(fd);
-        if (!entered)
-            return fail(why, "cannot enter the host namespace", {});
         // From here on this thread (and every thread and process it starts)
         // lives in the host namespace.
-        if (!ip({"link", "set", "lo", "up"}, &out) || !addLink(hostIf, deviceIf, {}, &out) ||
+        if (!entered || !ip({"link", "set", "lo", "up"}, &out) || !addLink(hostIf, deviceIf, {}, &out) ||
             !ip({"address", "add", hostAddress + "/24", "dev", hostIf}, &out) ||
             !ip({"-n", deviceNs, "link", "set", "lo", "up"}, &out))
-            return fail(why, "cannot set up the veth pair: ", out);
+            return fail(why, "cannot set up the host namespace and veth pair: ", out);
         return true;
     }
-
     // The process stays in the (now unnamed) host namespace until it ends;
     // the kernel frees it then, and the veth pairs with it.
     void tearDown()
     {
-        if (created_) {
-            created_ = false;
-            ip({"netns", "delete", deviceNs});
-            ip({"netns", "delete", hostNs});
-        }
+        if (std::exchange(created_, false))
+            ip({"netns", "delete", deviceNs}), ip({"netns", "delete", hostNs});
     }
-
     // One more veth pair between the two namespaces, up on both sides; with
     // a hardware address, the host end takes it. It goes with the namespaces.
-    bool addLink(const QString& hostEnd, const QString& deviceEnd, const QString& mac,
-                 QString* why) const
+    bool addLink(const QString& hostEnd, const QString& deviceEnd, const QString& mac, QString* why) const
     {
-        return ip({"link", "add", hostEnd, "type", "veth", "peer", "name", deviceEnd, "netns",
-                   deviceNs}, why) &&
+        return ip({"link", "add", hostEnd, "type", "veth", "peer", "name", deviceEnd, "netns", deviceNs}, why) &&
                (mac.isEmpty() || ip({"link", "set", "dev", hostEnd, "address", mac}, why)) &&
-               ip({"link", "set", hostEnd, "up"}, why) &&
-               ip({"-n", deviceNs, "link", "set", deviceEnd, "up"}, why);
+               ip({"link", "set", hostEnd, "up"}, why) && ip({"-n", deviceNs, "link", "set", deviceEnd, "up"}, why);
     }
-
     // The device side's IPv4 addresses ("10.77.0.10/24 ...").
     QStringList deviceAddresses() const
     {
         QString out;
         ip({"-n", deviceNs, "-4", "-o", "address", "show", "dev", deviceIf}, &out);
-        QStringList result;
-        static const QRegularExpression inet(QStringLiteral("inet (\\S+)"));
-        for (auto it = inet.globalMatch(out); it.hasNext();)
-            result << it.next().captured(1);
-        return result;
+        return out.split(QRegularExpression(QStringLiteral("\\s+"))).filter(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+/"));
     }
-    void flushDeviceAddresses() const { ip({"-n", deviceNs, "address", "flush", "dev", deviceIf}); }
 
 private:
     bool fail(QString* why, const char* reason, const QString& detail)
@@ -148,11 +125,9 @@ public:
             process_.kill();
         process_.waitForFinished(5000);
     }
-    bool start(const NetnsLab& lab, const QString& devsimPath, const QStringList& args,
-               int timeoutMs = 60000)
+    bool start(const NetnsLab& lab, const QString& devsimPath, const QStringList& args, int timeoutMs = 60000)
     {
-        process_.start(QStringLiteral("ip"),
-                       QStringList{"netns", "exec", lab.deviceNs, devsimPath, "--port", "0"} + args);
+        process_.start("ip", QStringList{"netns", "exec", lab.deviceNs, devsimPath, "--port", "0"} + args);
         QElapsedTimer timer;
         for (timer.start(); process_.waitForStarted(5000) && timer.elapsed() < timeoutMs;) {
             if (!process_.waitForReadyRead(100) && process_.state() != QProcess::Running)
@@ -164,11 +139,7 @@ public:
         }
         return false;
     }
-    QString log()
-    {
-        log_ += process_.readAllStandardError();
-        return QString::fromLocal8Bit(log_);
-    }
+    QString log() { return QString::fromLocal8Bit(log_ += process_.readAllStandardError()); }
     int count(const QString& text) { return log().count(text); }
 
 private:

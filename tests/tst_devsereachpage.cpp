@@ -1,10 +1,8 @@
-// The device search page: form and interface list, literal UDP replies and
-// link frames as rows, the context menu and its actions, the result box;
-// then whole searches against devsim, which plays the devices in a network
-// namespace of its own behind a veth pair (this process moves into a second
-// one, so nothing leaves the machine). Every search there is the first of
-// its page (a capture still opening): all three passes must reach the
-// devices. Those skip, and say so, only where namespaces cannot be made.
+// The device search page: literal UDP replies and link frames as rows, the
+// menu and its actions; then whole searches against devsim in a network
+// namespace behind a veth pair (this process moves into a second one). Each
+// is the first search of its page (a capture still opening): all three passes
+// must reach the devices. They skip (and say so) only without namespaces.
 #include "comm/commlink.h"
 #include "discovery/devicesearch.h"
 #include "discovery/devsereachpage.h"
@@ -20,7 +18,6 @@
 #include <QNetworkInterface>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QSet>
 #include <QTreeWidget>
 
 namespace {
@@ -35,21 +32,11 @@ public Q_SLOTS:
     void openUrl(const QUrl& url) { urls << url.toString(); }
 };
 
-NetIf fakeIf(const QString& name, unsigned flags)
-{
-    NetIf intf;
-    intf.name = intf.humanName = name;
-    intf.hardwareAddress = "02:00:00:00:00:01";
-    intf.flags = flags;
-    return intf;
-}
-
 // A link frame from 02:AA:00:00:00:07: type and length (little-endian),
 // the JSON text, CRC-16/MODBUS low byte first.
 QByteArray frame(const char* typeAndLength, const QByteArray& json, const char* crc)
 {
-    return QByteArray::fromHex(QByteArray("02000000000102aa000000074d4600000001") + typeAndLength) + json +
-           QByteArray::fromHex(crc);
+    return QByteArray::fromHex(QByteArray("02000000000102aa000000074d4600000001") + typeAndLength) + json + QByteArray::fromHex(crc);
 }
 
 // The device at 10.0.0.5, "RTU", one long entry eth0 with MAC 02:4D:46:00:00:05.
@@ -62,10 +49,8 @@ QStringList chooseFromMenu(DevSereachPage& page, QTreeWidgetItem* item, const QS
     QStringList texts;
     page.setMenuRunner([&](QMenu& menu) -> QAction* {
         QAction* chosen = nullptr;
-        for (QAction* action : menu.actions()) {
-            texts << action->text();
-            chosen = action->text() == choice ? action : chosen;
-        }
+        for (QAction* action : menu.actions())
+            chosen = (texts << action->text()).last() == choice ? action : chosen;
         return chosen;
     });
     page.form()->treeWidget->scrollToItem(item);
@@ -98,9 +83,7 @@ QStringList texts(QTreeWidgetItem* item)
 
 } // namespace
 
-#define NEEDS_LAB()                                                                                \
-    if (!labReady)                                                                                 \
-    QSKIP(qPrintable("cannot create network namespaces: " + skipReason))
+#define NEEDS_LAB() if (!labReady) QSKIP(qPrintable("cannot create network namespaces: " + skipReason))
 
 class TestDevSereachPage : public BoxCheckedTest
 {
@@ -125,20 +108,17 @@ private:
         combo->setCurrentText(lab.hostIf);
         return page;
     }
-    // Runs a search; waits until it is over and the devices have seen
-    // `requests` requests in all.
+    // Runs a search; waits until it is over and the devices have seen `requests` in all.
     static bool search(DevSereachPage& page, NsDevsim& devsim, const QString& request, int requests)
     {
         page.form()->btnRefresh->click();
-        return waitFor([&] { return page.passesLeft() == 0; }, 10000) &&
-               waitFor([&] { return devsim.count(request) >= requests; }, 10000);
+        return waitFor([&] { return page.passesLeft() == 0 && devsim.count(request) >= requests; }, 10000);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        labReady = lab.setUp(&skipReason);
-        if (!labReady)
+        if (!(labReady = lab.setUp(&skipReason)))
             qWarning("network namespace tests skipped: %s", qPrintable(skipReason));
         QDesktopServices::setUrlHandler("http", &urls, "openUrl");
     }
@@ -150,8 +130,8 @@ private Q_SLOTS:
 
     void formAndInterfaces()
     {
-        QList<NetIf> system{fakeIf("lo", 0x0B), fakeIf("eth0", 0x27), fakeIf("ppp0", 0x37),
-                            fakeIf("down0", 0x26), fakeIf("eth1", 0x27), fakeIf("nomc0", 0x07)};
+        QList<NetIf> system{{"lo", "lo", "", 0x0B}, {"eth0", "eth0", "", 0x27}, {"ppp0", "ppp0", "", 0x37},
+                            {"down0", "down0", "", 0x26}, {"eth1", "eth1", "", 0x27}, {"nomc0", "nomc0", "", 0x07}};
         DevSereachPage page;
         QTreeWidget* tree = page.form()->treeWidget;
         QCOMPARE(texts(tree->headerItem()), (QStringList{"Host", "Product", "Interface", "IP", "Netmask", "MAC"}));
@@ -176,16 +156,14 @@ private Q_SLOTS:
         combo->setCurrentIndex(1);
         page.onTimerIntfTimeout();
         QCOMPARE(combo->currentText(), QString("eth1"));
-        system << fakeIf("eth2", 0x27);
+        system << NetIf{"eth2", "eth2", "", 0x27};
         QTRY_COMPARE(combo->count(), 3);
-        QCOMPARE(combo->currentText(), QString("eth0"));
-        QCOMPARE(page.passesLeft(), 0);
+        QCOMPARE(combo->currentText() + QString::number(page.passesLeft()), QString("eth00"));
     }
 
     void rowsAndMenu()
     {
         DevSereachPage page;
-        page.resize(800, 400);
         page.show();
         QTreeWidget* tree = page.form()->treeWidget;
         page.processDatagram(kRtu, QHostAddress("10.0.0.5"));
@@ -201,14 +179,12 @@ private Q_SLOTS:
         QTreeWidgetItem* bare = tree->topLevelItem(0);
         QTreeWidgetItem* full = tree->topLevelItem(1);
         QCOMPARE(texts(bare), (QStringList{"10.0.0.6", "Unknown", "", "", "", ""}));
-        QCOMPARE(bare->data(0, DevSereachPage::kAddressRole).toString(), QString("10.0.0.6"));
-        QVERIFY(!bare->data(0, DevSereachPage::kMacRole).isValid() && bare->childCount() == 0);
+        QVERIFY(bare->data(0, DevSereachPage::kAddressRole) == "10.0.0.6" && !bare->data(0, DevSereachPage::kMacRole).isValid());
         QCOMPARE(full->data(0, DevSereachPage::kMacRole).toString(), QString("02:4D:46:00:00:05"));
         QCOMPARE(texts(full->child(0)), (QStringList{"", "", "eth0", "10.0.0.5", "255.255.255.0", "02:4D:46:00:00:05"}));
-        QVERIFY(full->isExpanded() && full->childCount() == 1);
+        QVERIFY(full->isExpanded() && full->childCount() == 1 && bare->childCount() == 0);
 
-        // Menus: no "Set IP address" without interfaces; an interface row
-        // acts for its device; empty space shows none.
+        // No "Set IP address" without interfaces; an interface row acts for its device; empty space: no menu.
         QCOMPARE(chooseFromMenu(page, bare), (QStringList{"Browse device", "Reboot"}));
         QCOMPARE(chooseFromMenu(page, full->child(0), "Browse device"), (QStringList{"Browse device", "Set IP address", "Reboot"}));
         bool menuShown = false;
@@ -235,17 +211,14 @@ private Q_SLOTS:
         QCOMPARE(listed.count(), 2);
         QCOMPARE(hosts(page), (QStringList{"10.0.0.5", "10.0.0.6", "10.7.7.11", "10.7.7.12"}));
         QTreeWidgetItem* linked = tree->topLevelItem(1);
-        QCOMPARE(linked->text(0) + linked->text(1), QString("10.7.7.11LinkDev"));
-        QCOMPARE(linked->data(0, DevSereachPage::kMacRole).toString(), QString("02:AA:00:00:00:11"));
+        QCOMPARE(linked->text(0) + linked->text(1) + linked->data(0, DevSereachPage::kMacRole).toString() + linked->child(0)->text(5),
+                 QString("10.7.7.11LinkDev02:AA:00:00:00:1102:aa:00:00:00:11"));
         QVERIFY(tree->topLevelItem(0)->isExpanded() && linked->isExpanded());
-        QCOMPARE(linked->child(0)->text(5), QString("02:aa:00:00:00:11"));
         // Host on none of its interfaces: neither value; browsing opens "http://" alone.
         page.onCommLinkNetworkInfo(R"({"host":"10.9.9.9","intfInfo":[["eth0","10.1.1.1","",""]]})");
-        QVERIFY(!tree->topLevelItem(0)->data(0, DevSereachPage::kAddressRole).isValid());
-        QVERIFY(!tree->topLevelItem(0)->data(0, DevSereachPage::kMacRole).isValid());
+        QVERIFY(!tree->topLevelItem(0)->data(0, DevSereachPage::kAddressRole).isValid() && !tree->topLevelItem(0)->data(0, DevSereachPage::kMacRole).isValid());
         chooseFromMenu(page, tree->topLevelItem(0), "Browse device");
         QCOMPARE(urls.urls, (QStringList{"http://10.0.0.5", "http://"}));
-        urls.urls.clear();
     }
 
     void resultBox_data()
@@ -265,12 +238,10 @@ private Q_SLOTS:
         QFETCH(QString, text);
         DevSereachPage page;
         page.commLink()->onDataRecv(frame);
-        if (text.isEmpty())
-            return; // no box
+        if (!text.isEmpty()) { // else: no box
         const BoxRecorder::Box box = boxes->take();
-        QCOMPARE(box.summary(), "[Device Reply] " + text);
-        QCOMPARE(box.buttons, QStringList{"OK"});
-        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.summary() + box.buttons.join(',') + QString::number(box.icon), "[Device Reply] " + text + "OK1");
+        }
     }
 
     // One device in the host's subnet answering both ways, with a second
@@ -280,16 +251,14 @@ private Q_SLOTS:
     {
         NEEDS_LAB();
         NsDevsim devsim;
-        QVERIFY(devsim.start(lab, devsimPath(),
-            {"--discovery", lab.deviceIf, "--assign", "--listen", "10.77.0.10", "--listen", "10.77.0.11",
-             "--listen", "192.168.200.5", "--range", "10.77.0.20-10.77.0.24", "--set", "product=RTU-7",
-             "--set", "10.77.0.10/extra-interfaces=eth1,172.16.0.9,255.255.0.0,02:aa:bb:cc:dd:01",
-             "--set", "10.77.0.11/reboot-result=0", "--set", "reboot-ms=100",
-             "--set", "10.77.0.20/udp-fault=past-end", "--set", "10.77.0.20/link-fault=bad-crc",
-             "--set", "10.77.0.21/udp-fault=truncated", "--set", "10.77.0.21/link-fault=no-brace",
-             "--set", "10.77.0.22/udp-fault=bad-magic", "--set", "10.77.0.22/link-fault=bad-json",
-             "--set", "10.77.0.23/udp-fault=short", "--set", "10.77.0.23/link-fault=padded",
-             "--set", "10.77.0.24/udp-form=off", "--set", "10.77.0.24/link-fault=runt"}));
+        QStringList args{"--discovery", lab.deviceIf, "--assign", "--listen", "10.77.0.10", "--listen", "10.77.0.11", "--listen", "192.168.200.5",
+                         "--range", "10.77.0.20-10.77.0.24"};
+        for (const char* set : {"product=RTU-7", "10.77.0.10/extra-interfaces=eth1,172.16.0.9,255.255.0.0,02:aa:bb:cc:dd:01", "10.77.0.11/reboot-result=0",
+                                "reboot-ms=100", "10.77.0.20/udp-fault=past-end", "10.77.0.20/link-fault=bad-crc", "10.77.0.21/udp-fault=truncated",
+                                "10.77.0.21/link-fault=no-brace", "10.77.0.22/udp-fault=bad-magic", "10.77.0.22/link-fault=bad-json",
+                                "10.77.0.23/udp-fault=short", "10.77.0.23/link-fault=padded", "10.77.0.24/udp-form=off", "10.77.0.24/link-fault=runt"})
+            args << "--set" << set;
+        QVERIFY(devsim.start(lab, devsimPath(), args));
         auto page = makePage();
         QVERIFY(page);
         QSignalSpy info(page->commLink(), &CommLink::gotNetworkInfo);
@@ -298,8 +267,7 @@ private Q_SLOTS:
             page->form()->btnRefresh->click();
         QCOMPARE(boxes->takeText() + boxes->take().title, QString("Searching device...Search device"));
         QCOMPARE(page->passesLeft(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(page->passesLeft(), 0, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(devsim.count("[192.168.200.5] link: discovery request"), 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(page->passesLeft() == 0 && devsim.count("[192.168.200.5] link: discovery request") == 3, 10000);
         // Four link answers pass the frame checks each pass (bad JSON is
         // refused by the page); every UDP answer arrives.
         QTRY_COMPARE_WITH_TIMEOUT(info.count(), 12, 10000);
@@ -308,15 +276,13 @@ private Q_SLOTS:
         QVERIFY(devsim.log().contains("udp: request from 10.77.0.1 for 10.77.0.1/255.255.255.0"));
         QCOMPARE(devsim.count("[192.168.200.5] udp: answered"), 0);
         QTreeWidgetItem* fit = row(*page, "10.77.0.10");
-        QCOMPARE(fit->text(1), QString("RTU-7"));
-        QCOMPARE(fit->data(0, DevSereachPage::kAddressRole).toString() + fit->data(0, DevSereachPage::kMacRole).toString(),
-                 QString("10.77.0.1002:4D:46:4D:00:0A"));
+        QCOMPARE(fit->text(1) + fit->data(0, DevSereachPage::kAddressRole).toString() + fit->data(0, DevSereachPage::kMacRole).toString(),
+                 QString("RTU-710.77.0.1002:4D:46:4D:00:0A"));
         QCOMPARE(texts(fit->child(1)), (QStringList{"", "", "eth1", "172.16.0.9", "255.255.0.0", "02:AA:BB:CC:DD:01"}));
         QTreeWidgetItem* unfit = row(*page, "192.168.200.5");
-        QCOMPARE(unfit->data(0, DevSereachPage::kMacRole).toString(), QString("02:4D:46:A8:C8:05"));
+        QCOMPARE(unfit->data(0, DevSereachPage::kMacRole), QVariant("02:4D:46:A8:C8:05"));
 
-        // Set IP moves the unreachable device into the host's subnet; the
-        // device answers "Operation succeed!".
+        // Set IP moves the unreachable device into the host's subnet.
         page->setDialogRunner([&](DialogSetIP& dialog) {
             dialog.form()->leIP->setText("10.77.0.60");
             dialog.form()->leNetmask->setText("255.255.255.0");
@@ -328,14 +294,12 @@ private Q_SLOTS:
         QVERIFY(devsim.log().contains("link: set IP of eth0 to 10.77.0.60 netmask 255.255.255.0"));
         const QStringList addresses = lab.deviceAddresses();
         QVERIFY(addresses.contains("10.77.0.60/24") && !addresses.contains("192.168.200.5/24") && addresses.contains("10.77.0.10/24"));
-        // Now it answers the UDP search too, under its new address; a second
-        // search lists every device once again.
+        // Now it answers the UDP search too; a second search lists every device once again.
         QVERIFY(search(*page, devsim, "[10.77.0.60] udp: answered", 1));
         QTRY_COMPARE_WITH_TIMEOUT(info.count(), 24, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(hosts(*page), (QStringList{"10.77.0.10", "10.77.0.11", "10.77.0.60"}), 10000);
 
-        // A netmask that is not contiguous passes the dialog; the device
-        // refuses it. A rejected dialog sends nothing.
+        // The device refuses a netmask that is not contiguous. A rejected dialog sends nothing.
         page->setDialogRunner([&](DialogSetIP& dialog) {
             dialog.form()->leIP->setText("10.77.0.61");
             dialog.form()->leNetmask->setText("255.0.255.0");
@@ -353,10 +317,9 @@ private Q_SLOTS:
         chooseFromMenu(*page, row(*page, "10.77.0.10"), "Reboot");
         QCOMPARE(boxes->waitForText(10000), QString("Operation succeed!"));
         QVERIFY(devsim.log().contains("[10.77.0.10] rebooting"));
-        QCOMPARE(devsim.count("[10.77.0.11] link: reboot request"), 0);
         chooseFromMenu(*page, row(*page, "10.77.0.11"), "Reboot");
         QCOMPARE(boxes->waitForText(10000), QString("Operation failed!"));
-        QVERIFY(!devsim.log().contains("[10.77.0.11] rebooting"));
+        QVERIFY(!devsim.log().contains("[10.77.0.11] rebooting") && devsim.count("[10.77.0.11] link: reboot request") == 1);
         QCOMPARE(devsim.count("link: set IP"), setIps);
 
         // The search without its page: one at a time; how each device came.
@@ -385,9 +348,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(page->passesLeft(), 0, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(info.count(), 3 * 150, 10000);
         QCOMPARE(devsim.count("link: discovery request"), 3 * 150);
-        const QStringList listed = hosts(*page);
-        QCOMPARE(QSet<QString>(listed.begin(), listed.end()).size(), 150);
-        QVERIFY(listed.contains("192.168.100.1") && listed.contains("192.168.100.150"));
+        QStringList listed = hosts(*page);
+        listed.removeDuplicates();
+        QVERIFY(listed.size() == 150 && listed.contains("192.168.100.1") && listed.contains("192.168.100.150"));
     }
 
     // Two host interfaces with one hardware address, as VLAN, bridge and
