@@ -11,7 +11,6 @@
 #include "testutil.h"
 
 #include <QComboBox>
-#include <algorithm>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,10 +25,10 @@ namespace {
 class UrlRecorder : public QObject
 {
     Q_OBJECT
-public:
-    QStringList urls;
 public Q_SLOTS:
     void openUrl(const QUrl& url) { urls << url.toString(); }
+public:
+    QStringList urls;
 };
 
 // A link frame from 02:AA:00:00:00:07: type and length (little-endian),
@@ -58,13 +57,12 @@ QStringList chooseFromMenu(DevSereachPage& page, QTreeWidgetItem* item, const QS
     return texts;
 }
 
-QStringList hosts(DevSereachPage& page)
+QStringList hosts(DevSereachPage& page) // sorted
 {
     QStringList result;
-    for (int i = 0; i < page.form()->treeWidget->topLevelItemCount(); ++i)
-        result << page.form()->treeWidget->topLevelItem(i)->text(0);
-    std::sort(result.begin(), result.end());
-    return result;
+    for (QTreeWidgetItem* item : page.form()->treeWidget->findItems("*", Qt::MatchWildcard))
+        result << item->text(0);
+    return (result.sort(), result);
 }
 
 QTreeWidgetItem* row(DevSereachPage& page, const QString& host)
@@ -95,6 +93,15 @@ private:
     QString skipReason;
     UrlRecorder urls;
 
+    // Answers the set-IP dialog.
+    static DevSereachPage::DialogRunner answer(const QString& ip, const QString& netmask)
+    {
+        return [=](DialogSetIP& dialog) {
+            dialog.form()->leIP->setText(ip);
+            dialog.form()->leNetmask->setText(netmask);
+            return (dialog.form()->btnSure->click(), dialog.result());
+        };
+    }
     // A page on the host end of the lab, ready to search.
     std::unique_ptr<DevSereachPage> makePage()
     {
@@ -283,12 +290,7 @@ private Q_SLOTS:
         QCOMPARE(unfit->data(0, DevSereachPage::kMacRole), QVariant("02:4D:46:A8:C8:05"));
 
         // Set IP moves the unreachable device into the host's subnet.
-        page->setDialogRunner([&](DialogSetIP& dialog) {
-            dialog.form()->leIP->setText("10.77.0.60");
-            dialog.form()->leNetmask->setText("255.255.255.0");
-            dialog.form()->btnSure->click();
-            return dialog.result();
-        });
+        page->setDialogRunner(answer("10.77.0.60", "255.255.255.0"));
         QCOMPARE(chooseFromMenu(*page, unfit, "Set IP address"), (QStringList{"Browse device", "Set IP address", "Reboot"}));
         QCOMPARE(boxes->waitForBox(10000).summary(), QString("[Device Reply] Operation succeed!"));
         QVERIFY(devsim.log().contains("link: set IP of eth0 to 10.77.0.60 netmask 255.255.255.0"));
@@ -300,12 +302,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(hosts(*page), (QStringList{"10.77.0.10", "10.77.0.11", "10.77.0.60"}), 10000);
 
         // The device refuses a netmask that is not contiguous. A rejected dialog sends nothing.
-        page->setDialogRunner([&](DialogSetIP& dialog) {
-            dialog.form()->leIP->setText("10.77.0.61");
-            dialog.form()->leNetmask->setText("255.0.255.0");
-            dialog.form()->btnSure->click();
-            return dialog.result();
-        });
+        page->setDialogRunner(answer("10.77.0.61", "255.0.255.0"));
         chooseFromMenu(*page, row(*page, "10.77.0.60"), "Set IP address");
         QCOMPARE(boxes->waitForText(10000), QString("Operation failed!"));
         QVERIFY(lab.deviceAddresses().contains("10.77.0.60/24"));
