@@ -15,6 +15,14 @@ using Discovery::EntryForm;
 #define ETH0 "eth0,10.0.0.5,255.255.255.0,"
 #define ETH1 "eth1,172.16.0.9,255.255.0.0,"
 
+static QString describe(const QList<Discovery::Interface>& interfaces)
+{
+    QStringList result;
+    for (const Discovery::Interface& i : interfaces)
+        result << QStringList{i.name, i.ip, i.netmask, i.mac}.join(',');
+    return result.join(';');
+}
+
 class TestDiscoveryProto : public QObject
 {
     Q_OBJECT
@@ -49,8 +57,7 @@ private Q_SLOTS:
         QTest::newRow("short") << QByteArray(RTU E0S E1S) << "RTU-7|||" ETH0 ";" ETH1;
         QTest::newRow("short with MAC after a long entry")
             << QByteArray("002518014d" E1L E0S "024d46000005") << "M|macs|02:4D:46:00:00:05|" + l1 + ";" + l0;
-        QTest::newRow("short, then long") << QByteArray("002518014d" E1S E0L)
-                                          << "M|macs|02:4D:46:00:00:05|" ETH1 ";" + l0;
+        QTest::newRow("short, then long") << QByteArray("002518014d" E1S E0L) << "M|macs|02:4D:46:00:00:05|" ETH1 ";" + l0;
         QTest::newRow("no entry is the sender") << QByteArray("002518014d" E1L) << "M|macs||" + l1;
         QTest::newRow("7 bytes") << QByteArray("00251805ffffff") << "bare|||";
         QTest::newRow("no interfaces") << QByteArray("002518044f6e6c79") << "Only|||";
@@ -74,11 +81,7 @@ private Q_SLOTS:
         Discovery::UdpReply r;
         QString got = "drop";
         if (Discovery::parseUdpReply(QByteArray::fromRawData(exact.data(), datagram.size()), "10.0.0.5", r)) {
-            QStringList intfs;
-            for (const Discovery::Interface& i : r.interfaces)
-                intfs << QStringList{i.name, i.ip, i.netmask, i.mac}.join(',');
-            got = QStringList{r.bare ? "bare" : r.product, r.carriesMacs ? "macs" : "", r.deviceMac,
-                              intfs.join(';')}.join('|');
+            got = QStringList{r.bare ? "bare" : r.product, r.carriesMacs ? "macs" : "", r.deviceMac, describe(r.interfaces)}.join('|');
             QVERIFY(!r.bare || r.product.isEmpty());
         }
         QTEST(got, "expected");
@@ -89,12 +92,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("full") << QByteArray(R"({"host":"10.0.0.5","product":"RTU","intfInfo":[["eth0","10.0.0.5","255.255.255.0","02:4d:46:00:00:05"],["eth1","172.16.0.9","255.255.0.0","02:aa:00:00:00:01"]]})")
-                              << "10.0.0.5|RTU|eth0,10.0.0.5,255.255.255.0,02:4d:46:00:00:05;eth1,172.16.0.9,255.255.0.0,02:aa:00:00:00:01|+02:4D:46:00:00:05";
-        QTest::newRow("host on no interface") << QByteArray(R"({"host":"10.0.0.5","intfInfo":[["eth1","172.16.0.9","255.255.0.0","02:aa:00:00:00:01"]]})")
-                                              << "10.0.0.5||eth1,172.16.0.9,255.255.0.0,02:aa:00:00:00:01|";
-        QTest::newRow("several match: the last wins") << QByteArray(R"({"host":"1.1.1.1","intfInfo":[["a","1.1.1.1","","02:00:00:00:00:0a"],["b","1.1.1.1","","02:00:00:00:00:0b"]]})")
-                                                      << "1.1.1.1||a,1.1.1.1,,02:00:00:00:00:0a;b,1.1.1.1,,02:00:00:00:00:0b|+02:00:00:00:00:0B";
+        QTest::newRow("full") << QByteArray(R"({"host":"10.0.0.5","product":"RTU","intfInfo":[["eth0","10.0.0.5","255.255.255.0","02:4d:46:00:00:05"],["eth1","172.16.0.9","255.255.0.0","02:aa:00:00:00:01"]]})") << "10.0.0.5|RTU|eth0,10.0.0.5,255.255.255.0,02:4d:46:00:00:05;eth1,172.16.0.9,255.255.0.0,02:aa:00:00:00:01|+02:4D:46:00:00:05";
+        QTest::newRow("host on no interface") << QByteArray(R"({"host":"10.0.0.5","intfInfo":[["eth1","172.16.0.9","255.255.0.0","02:aa:00:00:00:01"]]})") << "10.0.0.5||eth1,172.16.0.9,255.255.0.0,02:aa:00:00:00:01|";
+        QTest::newRow("several match: the last wins") << QByteArray(R"({"host":"1.1.1.1","intfInfo":[["a","1.1.1.1","","02:00:00:00:00:0a"],["b","1.1.1.1","","02:00:00:00:00:0b"]]})") << "1.1.1.1||a,1.1.1.1,,02:00:00:00:00:0a;b,1.1.1.1,,02:00:00:00:00:0b|+02:00:00:00:00:0B";
         QTest::newRow("short element") << QByteArray(R"({"host":"1.1.1.1","intfInfo":[["a","1.1.1.1"]]})") << "1.1.1.1||a,1.1.1.1,,|+";
         QTest::newRow("not arrays") << QByteArray(R"({"host":"h","product":7,"intfInfo":"x"})") << "h|||";
         QTest::newRow("invalid") << QByteArray("{\"host\": oops}") << "invalid";
@@ -107,11 +107,7 @@ private Q_SLOTS:
         Discovery::DeviceInfo info;
         QString got = "invalid";
         if (Discovery::parseDeviceInfo(json, info)) {
-            QStringList intfs;
-            for (const Discovery::Interface& i : info.interfaces)
-                intfs << QStringList{i.name, i.ip, i.netmask, i.mac}.join(',');
-            got = QStringList{info.host, info.product, intfs.join(';'),
-                              (info.hostMatched ? "+" : "") + info.deviceMac}.join('|');
+            got = QStringList{info.host, info.product, describe(info.interfaces), (info.hostMatched ? "+" : "") + info.deviceMac}.join('|');
         }
         QTEST(got, "expected");
     }
