@@ -13,19 +13,15 @@
 
 std::vector<std::vector<std::uint8_t>> fuzzSeeds()
 {
-    using Discovery::EntryForm;
-    const QList<Discovery::Interface> intfs{
-        {"eth0", "10.0.0.5", "255.255.255.0", "02:4D:46:00:00:05"},
-        {"eth1", "172.16.0.9", "255.255.0.0", "02:AA:BB:CC:DD:01"}};
     std::vector<std::vector<std::uint8_t>> seeds;
-    auto add = [&](const QByteArray& bytes) { seeds.emplace_back(bytes.begin(), bytes.end()); };
-    add(Discovery::buildUdpReply("RTU-7", intfs, {EntryForm::Long}));
-    add(Discovery::buildUdpReply("RTU-7", intfs, {EntryForm::Short}));
-    add(Discovery::buildUdpReply("RTU-7", intfs, {EntryForm::Long, EntryForm::ShortWithMac}));
-    add(Discovery::buildUdpReply("", {}, {}));
-    add(QByteArray::fromHex("00251805ffffff"));
-    add(QByteArray::fromHex("002518ff4142"));
-    add(Discovery::buildRequest(0x0A000001, 0xFFFFFF00));
+    for (const char* hex : {// long form, short form, long then short with MAC (RTU-7: eth0, eth1)
+             "002518055254552d37001204657468300a000005ffffff00024d4600000500120465746831ac100009ffff000002aabbccdd01",
+             "002518055254552d3704657468300a000005ffffff000465746831ac100009ffff0000",
+             "002518055254552d37001204657468300a000005ffffff00024d460000050465746831ac100009ffff000002aabbccdd01",
+             "00251800", "00251805ffffff", "002518ff4142", "0025180100000a00ffffff"}) {
+        const QByteArray bytes = QByteArray::fromHex(hex);
+        seeds.emplace_back(bytes.begin(), bytes.end());
+    }
     return seeds;
 }
 
@@ -36,23 +32,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<char[]> exact(new char[size ? size : 1]);
     if (size)
         std::memcpy(exact.get(), data, size);
-    const QByteArray datagram = QByteArray::fromRawData(exact.get(), static_cast<int>(size));
     Discovery::UdpReply reply;
-    if (!Discovery::parseUdpReply(datagram, QStringLiteral("10.0.0.5"), reply))
+    if (!Discovery::parseUdpReply(QByteArray::fromRawData(exact.get(), static_cast<int>(size)),
+                                  QStringLiteral("10.0.0.5"), reply))
         return 0;
-    if (reply.bare && (size != 7 || !reply.interfaces.isEmpty()))
-        std::abort();
     bool macFound = reply.deviceMac.isEmpty();
     for (const Discovery::Interface& intf : reply.interfaces) {
         if (!reply.carriesMacs && !intf.mac.isEmpty())
             std::abort();
-        if (intf.mac == reply.deviceMac)
-            macFound = true;
+        macFound = macFound || intf.mac == reply.deviceMac;
     }
-    if (!macFound)
-        std::abort();
-    // Every entry takes at least 9 bytes.
-    if (static_cast<std::size_t>(reply.interfaces.size()) * 9 > size)
+    // A bare reply is 7 bytes without interfaces; every entry takes at least 9 bytes.
+    if (!macFound || (reply.bare && (size != 7 || !reply.interfaces.isEmpty())) ||
+        static_cast<std::size_t>(reply.interfaces.size()) * 9 > size)
         std::abort();
     return 0;
 }
