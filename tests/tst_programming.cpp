@@ -1,7 +1,5 @@
-// The programming page: version reads, runs (version check, start, chunks,
-// sequence bytes, resends, bounds), the temporary image and backups, first
-// with replies handed to handleRespond, then over loopback: literal frames
-// with a scripted device, and whole runs with the simulated device.
+// The programming page's reads, runs and backups: with replies handed to it,
+// then with literal frames of a scripted device and with the simulated device.
 #include "pagetestutil.h"
 #include "programming/batchprogrammingdialog.h"
 #include "programming/firmwarepackage.h"
@@ -50,8 +48,7 @@ class TestProgramming : public BoxCheckedTest
         for (int cmd : cmds)
             reply(cmd, kAccepted);
     }
-    // How many of Backup, Programming, Read, Batch Programming and the type
-    // combo are enabled (all or none).
+    // How many of Backup, Programming, Read, Batch and the type combo are enabled.
     int controlsOn() const
     {
         int on = 0;
@@ -106,13 +103,11 @@ private Q_SLOTS:
         QComboBox* combo = page->typeCombo();
         QCOMPARE((QStringList{combo->itemText(0), combo->itemText(1), combo->itemText(2)}),
                  (QStringList{"APP", "Firmware", "Patch"}));
-        QVERIFY(!page->batchDialog()->parent() && !page->chunkTimer()->isSingleShot());
         // Choosing a type, and "Read", ask for that type's version.
         combo->setCurrentIndex(2);
         form()->btnRead->click();
-        QCOMPARE(sent.size(), 2);
-        for (const Sent& s : qAsConst(sent))
-            QVERIFY(s.cmd == 0x0001 && s.data == hex("02"));
+        QVERIFY(sent.size() == 2 && sent[1].cmd == 0x0001);
+        QVERIFY(sent[0].data == hex("02") && sent[1].data == hex("02"));
         // "root" is added once and kept, selected, across a language change.
         page->addRootProgType();
         page->addRootProgType();
@@ -121,27 +116,19 @@ private Q_SLOTS:
         sent.clear();
         QEvent change(QEvent::LanguageChange);
         QCoreApplication::sendEvent(page.get(), &change);
-        QCOMPARE(combo->count(), 4);
-        QCOMPARE(combo->currentIndex(), 3);
+        QVERIFY(combo->count() == 4 && combo->currentIndex() == 3);
         // A version read shows the text up to a zero byte, as UTF-8.
-        const QList<QPair<QByteArray, QString>> reads{{QByteArray("v1.2.2 r1\0junk", 14), "v1.2.2 r1"},
-                                                      {"v2.0.0 \xe6\xb5\x8b", QString("v2.0.0 测")},
-                                                      {QByteArray(), QString()}};
-        for (const auto& read : reads) {
-            reply(0x0001, read.first);
-            QCOMPARE(form()->labelVersion->text(), read.second);
-        }
-        QVERIFY2(sent.isEmpty() && !page->isRunning(), "neither the language nor a read starts anything");
+        reply(0x0001, QByteArray("v2.0.0 \xe6\xb5\x8b\0junk", 15));
+        QCOMPARE(form()->labelVersion->text(), QString("v2.0.0 测"));
+        // No file chosen: a tip.
+        form()->btnProgramming->click();
+        QCOMPARE(box(), QString("[Tip] Programming file is not choosen!"));
+        QVERIFY2(sent.isEmpty() && !page->isRunning(), "nothing starts");
         files->path = QString("/some/where/image.bin");
         form()->btnChoose->click();
         form()->btnChoose->click();
-        QCOMPARE(files->request(0), "Open|Choose programming file|Binary Files(*.bin);;*|" + appDir());
+        QCOMPARE(files->requests[0].directory, appDir());
         QCOMPARE(files->requests.last().directory, files->path);
-        // No path at all: a tip, nothing sent.
-        form()->leFile->clear();
-        form()->btnProgramming->click();
-        QCOMPARE(box(), QString("[Tip] Programming file is not choosen!"));
-        QVERIFY(sent.isEmpty());
     }
 
     void transfer_data()
@@ -154,18 +141,13 @@ private Q_SLOTS:
         QTest::newRow("v1.2.2 r1") << QByteArray("v1.2.2 r1") << 2 << true;
         QTest::newRow("v1.2.2 alone, 6 bytes") << QByteArray("v1.2.2") << 2 << true;
         QTest::newRow("v1.2.3 build") << QByteArray("v1.2.3 build") << 2 << false;
-        QTest::newRow("v2.0.0 x") << QByteArray("v2.0.0 x") << 2 << false;
         QTest::newRow("v1.1.300 x, packed with OR") << QByteArray("v1.1.300 x") << 2 << true;
-        QTest::newRow("blanks before numbers") << QByteArray("v 1. 2. 2 r") << 2 << true;
         QTest::newRow("not a version") << QByteArray("firmware 7") << 2 << false;
-        QTest::newRow("capital V") << QByteArray("V1.0.0 x") << 2 << false;
         QTest::newRow("two numbers only") << QByteArray("v1.2 build") << 2 << false;
-        QTest::newRow("negative major") << QByteArray("v-1.9.9 x") << 2 << true;
         QTest::newRow("number too large") << QByteArray("v99999999999.0.0 x") << 2 << false;
         QTest::newRow("1024 bytes") << v << 1024 << false;
         QTest::newRow("1025 bytes") << v << 1025 << false;
         QTest::newRow("300 chunks, the sequence byte wraps") << v << 300 * 1024 << false;
-        QTest::newRow("legacy, 3 chunks") << QByteArray("v1.2.2 r1") << 2049 << true;
     }
     // The device's version decides the mode; chunks of 1024 bytes, in
     // current mode behind a sequence byte, each awaiting its acknowledgement.
@@ -179,19 +161,16 @@ private Q_SLOTS:
         page->setProgressInterval(0);
         page->typeCombo()->setCurrentIndex(2);
         sent.clear();
-        QByteArray start = hex("02");
-        for (int shift : {24, 16, 8, 0})
-            start.append(char(size >> shift));
-        QCOMPARE(startRun(path, version), start);
+        const QByteArray start = "02" + QByteArray::number(size, 16).rightJustified(8, '0');
+        QCOMPARE(startRun(path, version), QByteArray::fromHex(start));
         QCOMPARE(page->isLegacyTransfer(), legacy);
         reply(0x0100, kAccepted);
         QCOMPARE(page->statusText(), QString("Programming..."));
         QByteArray received;
         for (int i = 0; i < (size + 1023) / 1024; ++i) {
             const Sent chunk = takeSent();
-            QCOMPARE(chunk.cmd, 0x0101);
             QCOMPARE(chunk.data.size(), qMin(1024, size - 1024 * i) + !legacy);
-            QVERIFY(legacy || quint8(chunk.data.at(0)) == quint8(i));
+            QVERIFY(chunk.cmd == 0x0101 && (legacy || quint8(chunk.data.at(0)) == quint8(i)));
             received.append(chunk.data.mid(!legacy));
             QVERIFY(sent.isEmpty());
             // Every chunk, the last one too, waits for its acknowledgement.
@@ -200,27 +179,23 @@ private Q_SLOTS:
             reply(0x0101, kAccepted);
         }
         QCOMPARE(received, image);
-        QVERIFY2(sent.isEmpty(), "the last acknowledgement sends nothing more");
-        QVERIFY(!page->chunkTimer()->isActive());
+        QVERIFY2(sent.isEmpty() && !page->chunkTimer()->isActive(), "the last ack ends it");
         QCOMPARE(form()->progressBar->format(), QString("Progress: 100.00%"));
         reply(0x0102, QByteArray());
         QVERIFY(!page->isRunning());
         QCOMPARE(page->statusText(), QString("Installing program..."));
-        form()->labelVersion->setText(QString("v1.3.0 before"));
         reply(0x0103, QByteArray());
         QVERIFY(page->statusText().isEmpty());
         QCOMPARE(box(), QString("[Information] Programming finish!"));
         // The version is read back (of the type programmed) and shown.
         const Sent ask = takeSent();
         QVERIFY(ask.cmd == 0x0001 && ask.data == hex("02"));
-        QVERIFY(form()->labelVersion->text().isEmpty());
         reply(0x0001, "v1.4.0 after");
         QCOMPARE(form()->labelVersion->text(), QString("v1.4.0 after"));
     }
 
-    // How a run ends: silence, refusals (a reply without payload comes with a
-    // pointer that must not be read), a lost link or failed send, resends
-    // and bounded waits. The run has ended when the box comes.
+    // Every way a run ends (a reply without payload comes with a pointer that
+    // must not be read); the run has ended when the box comes.
     void endings_data()
     {
         QTest::addColumn<QByteArray>("version"); // empty: no answer
@@ -240,13 +215,13 @@ private Q_SLOTS:
         QTest::newRow("no version reply") << QByteArray() << 10 << L{} << 0 << silent;
         QTest::newRow("no answer to the start") << v << 10 << L{} << 0 << silent;
         QTest::newRow("start refused") << v << 10 << L{-0x0100} << 0 << refused;
-        QTest::newRow("start without payload") << v << 10 << L{0x0100 << 16} << 0 << refused;
+        QTest::newRow("start, no payload") << v << 10 << L{0x0100 << 16} << 0 << refused;
         QTest::newRow("chunk refused") << v << 2000 << L{0x0100, -0x0101} << 0 << failed;
-        QTest::newRow("chunk without payload") << v << 2000 << L{0x0100, 0x0101 << 16} << 0 << failed;
+        QTest::newRow("chunk, no payload") << v << 2000 << L{0x0100, 0x0101 << 16} << 0 << failed;
         QTest::newRow("link lost") << v << 2000 << L{0x0100, 0} << 0 << lost;
         QTest::newRow("send failed") << v << 2000 << L{1, 0x0100} << 0 << lost;
         QTest::newRow("three resends") << v << 3000 << L{0x0100, 0x0101} << 3 << timeout;
-        QTest::newRow("three resends of the last") << v << 2000 << L{0x0100, 0x0101} << 3 << timeout;
+        QTest::newRow("resends of the last") << v << 2000 << L{0x0100, 0x0101} << 3 << timeout;
         QTest::newRow("no resend in legacy mode") << QByteArray("v1.2.2") << 2000 << L{0x0100} << 0
                                                   << timeout;
         QTest::newRow("no 0x0102 after the last chunk") << v << 2000 << all << 0 << timeout;
@@ -261,8 +236,6 @@ private Q_SLOTS:
         QFETCH(QList<int>, replies);
         QFETCH(int, resends);
         QFETCH(QString, text);
-        page->handleError();
-        QCOMPARE(boxes->count(), 0); // idle: nothing to report
         page->setChunkInterval(30);
         page->setFinishTimeout(50);
         page->setReplyTimeout(30);
@@ -290,7 +263,6 @@ private Q_SLOTS:
         }
         QCOMPARE(boxes->waitForBox().summary(), text);
         QVERIFY(endedBeforeBox && page->statusText().isEmpty() && controlsOn() == 5);
-        QCOMPARE(page->phase(), ProgrammingPage::Phase::Idle);
         // The last chunk went 1 + resends times; never an empty chunk.
         const QList<Sent> last = sent.mid(sent.size() - resends - 1);
         for (const Sent& s : last)
@@ -303,50 +275,34 @@ private Q_SLOTS:
         QVERIFY(!waitFor([this] { return !sent.isEmpty() || boxes->count() > 0; }, 100));
     }
 
-    // While a run goes, nothing else starts: a second press would make the
-    // device begin its transfer again.
+    // A run admits no second start nor replies out of turn; its last word
+    // (0x0102, 0x0103) never ends or reports a run started meanwhile.
     void oneRunAtATime()
     {
-        QVERIFY(controlsOn() == 5);
-        startRun(imageFile(pattern(3000)));
+        page->setProgressInterval(0);
+        startRun(imageFile(pattern(2000)));
         replies({0x0100});
-        QVERIFY(controlsOn() == 0);
+        QCOMPARE(controlsOn(), 0);
         for (QPushButton* button :
              {form()->btnProgramming, form()->btnBackup, form()->btnRead, form()->btnBatch})
             button->click();
-        // Replies out of turn neither restart nor disturb it.
         reply(0x0001, "v1.3.0 again");
         files->path = work->file("backup.bin");
         reply(0x0151, hex("00000004"));
         QVERIFY(files->requests.isEmpty());
         QCOMPARE(sent.size(), 1); // the first chunk only
-        replies({0x0101});
-        QCOMPARE(sent.last().data.at(0), '\1');
-        page->handleError();
-        QCOMPARE(box(), QString("[Information] Programming failed!"));
-        QVERIFY(controlsOn() == 5);
-    }
-
-    // The device's last word of a run (0x0102, 0x0103) belongs to that run: it
-    // neither ends nor reports a new run started meanwhile.
-    void lateWordOfEarlierRun()
-    {
-        page->setProgressInterval(0);
-        startRun(imageFile(pattern(2000)));
-        replies({0x0100});
         replies({0x0101, 0x0101, 0x0102});
-        QVERIFY(controlsOn() == 5);
+        QCOMPARE(sent.at(1).data.at(0), '\1');
+        QCOMPARE(controlsOn(), 5);
         // What the run left on the page follows the real catalogue both ways.
         QTranslator chinese;
         QVERIFY(chinese.load(FM_QM_PATH));
         QCoreApplication::installTranslator(&chinese);
-        QTRY_COMPARE(page->statusText(), chinese.translate("ProgrammingPage", "Installing program..."));
-        QCOMPARE(form()->progressBar->format(),
-                 chinese.translate("ProgrammingPage", "Progress: %1%").arg("100.00"));
-        QVERIFY(form()->progressBar->format() != QString("Progress: 100.00%"));
+        auto zh = [&](const char* text) { return chinese.translate("ProgrammingPage", text); };
+        QTRY_COMPARE(page->statusText(), zh("Installing program..."));
+        QCOMPARE(form()->progressBar->format(), zh("Progress: %1%").arg("100.00"));
         QCoreApplication::removeTranslator(&chinese);
         QTRY_COMPARE(form()->progressBar->format(), QString("Progress: 100.00%"));
-        QCOMPARE(page->statusText(), QString("Installing program..."));
         sent.clear();
         QCOMPARE(startRun(form()->leFile->text()).size(), 5);
         replies({0x0103, 0x0102});
@@ -366,10 +322,9 @@ private Q_SLOTS:
         const QString path = work->file("package.bin");
         QVERIFY(writeFile(path, package(3, shifted(image, 1500))));
         QCOMPARE(startRun(path), hex("00000005dc"));
-        const QDir folder(FirmwarePackage::tempImageDir());
-        QCOMPARE(folder.entryList(QDir::Files).size(), 1);
-        const QString temp = folder.filePath(folder.entryList(QDir::Files).first());
-        QVERIFY(temp != FirmwarePackage::tempImagePath());
+        const QStringList temps = QDir(FirmwarePackage::tempImageDir()).entryList(QDir::Files);
+        const QString temp = FirmwarePackage::tempImageDir() + "/" + temps.value(0);
+        QVERIFY(temps.size() == 1 && temp != FirmwarePackage::tempImagePath());
         replies({0x0100, 0x0101});
         const QByteArray first = takeSent().data.mid(1);
         QCOMPARE(first + takeSent().data.mid(1), image);
@@ -389,11 +344,7 @@ private Q_SLOTS:
             reply(0x0100, kAccepted);
             QCOMPARE(takeSent().data, QByteArray("\0plain", 6));
             replies({0x0101, 0x0102});
-            QVERIFY2(QFile::exists(plain), qPrintable(plain));
             page->handleError();
-            startRun(plain); // ended by a failure as well
-            reply(0x0100, kRefused);
-            QCOMPARE(box(), QString("[Warning] Start programming failed!"));
             QVERIFY2(QFile::exists(plain), qPrintable(plain));
         }
     }
@@ -409,7 +360,6 @@ private Q_SLOTS:
             QFile::remove(path);
             return ok && !page->isRunning();
         };
-        QVERIFY(refused(openFailed)); // no such file
         // "123456789" whose CRC trailer 0x4B37 has lost a bit.
         QVERIFY(writeFile(path, hex("464d0000 01000000 313233343536373839 3749")));
         QVERIFY(refused(damaged));
@@ -431,8 +381,7 @@ private Q_SLOTS:
     // finished or not; late pieces go nowhere.
     void backup()
     {
-        const QString target = work->file("device-tmp.bin");
-        files->path = target;
+        const QString target = files->path = work->file("device-tmp.bin");
         page->typeCombo()->setCurrentIndex(1);
         sent.clear();
         form()->btnBackup->click();
@@ -450,9 +399,7 @@ private Q_SLOTS:
         QCOMPARE(controlsOn(), 0);
         reply(0x0152, program.mid(1000));
         QCOMPARE(box(), QString("[Information] Backup file finished!"));
-        QCOMPARE(sent.size(), 3);
-        QVERIFY(sent[0].cmd == 0x0151 && sent[0].data == hex("01"));
-        QVERIFY(sent[1].cmd == 0x0152 && sent[1].data.isEmpty() && sent[2].cmd == 0x0152);
+        QVERIFY(sent.size() == 3 && sent[0].data == hex("01") && sent[2].cmd == 0x0152);
         QVERIFY(!page->isBackupRunning() && controlsOn() == 5);
         reply(0x0152, "late");
         QCOMPARE(readFile(target), program);
@@ -495,17 +442,15 @@ private Q_SLOTS:
     // frame as they go over the wire.
     void literalFrames()
     {
-        FakeDevice device;
+        FakeDevice dev;
         LinkedPage<ProgrammingPage> rig(&CommTcp::gotProgRespond);
-        QVERIFY(rig.connectTo(device));
+        QVERIFY(rig.connectTo(dev));
         const UI_ProgrammingPage* f = rig.page.form();
         // The frame the page sends next; then the device's answer.
         auto step = [&](const char* out, const char* in) {
-            const bool ok = device.waitForReceived(hex(out).size()) && device.received() == hex(out);
-            if (!ok)
-                qWarning() << "received" << device.received().toHex(' ');
-            device.clearReceived();
-            device.write(hex(in));
+            const bool ok = dev.waitForReceived(hex(out).size()) && dev.received() == hex(out);
+            dev.clearReceived();
+            dev.write(hex(in));
             return ok;
         };
         const char* version = "68 00 0a 00 01 76 31 2e 33 2e 30 20 78 71"; // "v1.3.0 x"
@@ -518,7 +463,7 @@ private Q_SLOTS:
         bool cut = false;
         QVERIFY(waitFor([&] { return (cut |= frames.pending() > 0) && !frames.pending(); }));
         QVERIFY(f->labelVersion->text().isEmpty());
-        device.write(hex(version));
+        dev.write(hex(version));
         QTRY_COMPARE(f->labelVersion->text(), QString("v1.3.0 x"));
         // flags 1: "123456789" and its CRC-16/MODBUS 0x4B37, low byte first.
         f->leFile->setText(work->file("package.bin"));
@@ -541,57 +486,43 @@ private Q_SLOTS:
     void devsim_data()
     {
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<QString>("result"); // the box, or what the device logs
-        const QString done("[Information] Programming finish!");
+        QTest::addColumn<int>("size"); // 0: a backup
         QTest::newRow("package of 300 KiB and a byte, sequence bytes wrap")
-            << QStringList{"quiet=1"} << 300 * 1024 + 1 << done;
-        QTest::newRow("legacy device") << QStringList{"prog-legacy=1"} << 5000 << done;
-        QTest::newRow("slow acknowledgements, no resend")
-            << QStringList{"prog-ack-delay-ms=50"} << 4000 << done;
+            << QStringList{"quiet=1"} << 300 * 1024 + 1;
+        QTest::newRow("legacy device") << QStringList{"prog-legacy=1"} << 5000;
         QTest::newRow("dropped acknowledgements of the last chunk")
-            << QStringList{"prog-drop-ack=6", "prog-drop-ack-times=2"} << 6000 << done;
-        QTest::newRow("link lost in a run")
-            << QStringList{"prog-close-at=3"} << 5000 << "connection lost after 2048 of 5000 bytes";
+            << QStringList{"prog-drop-ack=6", "prog-drop-ack-times=2"} << 6000;
         QTest::newRow("link lost in a backup")
-            << QStringList{"backup-size=50000", "backup-close-at=5"} << 0 << "";
+            << QStringList{"backup-size=50000", "backup-close-at=5"} << 0;
     }
-    // Whole runs with the simulated device; the boxes run for real, and every
-    // image is compared byte for byte with what the device stored.
+    // Whole runs with the simulated device and real boxes; images compared byte for byte.
     void devsim()
     {
         QFETCH(QStringList, options);
         QFETCH(int, size);
-        QFETCH(QString, result);
         LinkedPage<ProgrammingPage> rig(&CommTcp::gotProgRespond);
         connect(&rig.link, &CommTcp::disconnected, &rig.page, &ProgrammingPage::handleError);
         QVERIFY(rig.start(options << "prog-dir=" + work->file("store") << "prog-install-ms=20"));
-        const QString stored = work->file("store/image-127.0.0.1.bin");
         const bool legacy = options.contains("prog-legacy=1");
         const bool dropped = options.contains("prog-drop-ack=6");
         rig.page.setChunkInterval(dropped ? 200 : 10000);
         const QByteArray image = pattern(size, size);
-        const bool packaged = size > 300 * 1024;
         rig.page.form()->leFile->setText(
-            imageFile(packaged ? package(3, shifted(image, quint32(size), "pad")) : image));
+            imageFile(size > 300 * 1024 ? package(3, shifted(image, size, "pad")) : image));
         RealBoxes real;
         files->path = work->file("backup.bin");
         (size ? rig.page.form()->btnProgramming : rig.page.form()->btnBackup)->click();
-        if (!result.startsWith('[')) {
-            QCOMPARE(real.waitFor(1), QString(size ? "[Information] Programming failed!"
-                                                   : "[Warning] Backup file failed!"));
-            QVERIFY(!rig.page.isRunning() && !rig.page.isBackupRunning());
-            QVERIFY(!rig.page.chunkTimer()->isActive() && !QFile::exists(stored));
-            QVERIFY(size ? rig.sim.waitForLog(result) : readFile(files->path).size() == 4096);
+        if (!size) {
+            QCOMPARE(real.waitFor(), QString("[Warning] Backup file failed!"));
+            QCOMPARE(readFile(files->path).size(), 4096);
             return;
         }
-        QCOMPARE(real.waitFor(1, 60000), result);
+        QCOMPARE(real.waitFor(1, 60000), QString("[Information] Programming finish!"));
         QCOMPARE(rig.page.isLegacyTransfer(), legacy);
-        QCOMPARE(readFile(stored), image);
+        QCOMPARE(readFile(work->file("store/image-127.0.0.1.bin")), image);
         const QString log = rig.sim.log();
         QVERIFY(log.contains(legacy ? "legacy mode" : "current mode"));
-        QCOMPARE(log.count("acknowledgement of chunk 6 dropped"), dropped ? 2 : 0);
-        QCOMPARE(log.count("chunk 6 resent (sequence byte 5)"), dropped ? 2 : 0);
+        QCOMPARE(log.count("resent"), log.count("chunk 6 resent (sequence byte 5)"));
         QCOMPARE(log.count("resent"), dropped ? 2 : 0);
         QVERIFY(QDir(FirmwarePackage::tempImageDir()).entryList(QDir::Files).isEmpty());
         // The version is read back once the device has finished.
