@@ -24,8 +24,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void hundredsOfDevices();
-    void stopReportAndRetryFailed();
-    void batchAndPageAtOnceWithDifferentPackages();
+    void pageBesideBatchRetryAndStop();
     void boxesInBothLanguagesAndModalRun();
 
 private:
@@ -158,59 +157,20 @@ void TestBatchDialog::hundredsOfDevices()
     }
 }
 
-// Stop ends the tasks under way and starts no other; a batch again leaves
-// one device it cannot reach; "Retry Failed" runs exactly that one again,
-// with the image the batch sent. The reports in both languages.
-void TestBatchDialog::stopReportAndRetryFailed()
-{
-    QVERIFY(startDevices(4, {"prog-ack-delay-ms=5"}));
-    makeDialog(2, 4);
-    unreachable = address(5);
-    const QByteArray image = pattern(100 * 1024, 6);
-    const QString path = program(package(1, image));
-    QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() > 0; }, 10000));
-    dialog->form()->btnStop->click();
-    QVERIFY(waitForBatchEnd());
-    QCOMPARE(report(), kReportHead + "127.0.0.2\t\tStopped\tStopped by the operator\n"
-                                     "127.0.0.3\t\tStopped\tStopped by the operator\n"
-                                     "127.0.0.4\t\tStopped\tStopped by the operator\n"
-                                     "127.0.0.5\t\tStopped\tStopped by the operator\n");
-    QVERIFY(stored(address(2)).isEmpty());
-
-    dialog->form()->btnProgram->click();
-    QVERIFY(waitForBatchEnd());
-    QTranslator chinese;
-    QVERIFY(chinese.load(QStringLiteral(FM_QM_PATH)));
-    QCoreApplication::installTranslator(&chinese);
-    const QByteArray zh = report();
-    QCoreApplication::removeTranslator(&chinese);
-    QCOMPARE(QString::fromUtf8(zh), QString::fromUtf8("2026-01-02 03:04:05\n\nIP\t\t\t\t\t结果\n" +
-                                                      QByteArray(48, '=') +
-                                                      "\n127.0.0.2\t\t成功\n127.0.0.3\t\t成功\n127.0.0.4\t\t成功\n"
-                                                      "127.0.0.5\t\t失败\t无法连接\n"));
-
-    QVERIFY(writeFile(path, package(1, pattern(500, 9)))); // the retry sends what the batch sent
-    unreachable.clear();
-    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
-    dialog->form()->btnRetry->click();
-    QVERIFY(waitForBatchEnd());
-    QCOMPARE(starts.count(), 1);
-    QCOMPARE(dialog->statusText(3), QStringLiteral("Succeeded"));
-    for (int i = 2; i <= 5; ++i)
-        QCOMPARE(stored(address(i)), image);
-}
-
 // A package batch runs while the page programs another package into another
-// device: each device gets the image its run was started with.
-void TestBatchDialog::batchAndPageAtOnceWithDifferentPackages()
+// device: each device gets the image its run was started with, but one the
+// batch cannot reach (report in Chinese). "Retry Failed" runs exactly that one
+// again, with the image the batch sent. Stop ends the tasks under way and
+// starts no other. The batch keeps its image until the dialog goes.
+void TestBatchDialog::pageBesideBatchRetryAndStop()
 {
     QVERIFY(startDevices(5, {"prog-ack-delay-ms=5"}));
     makeDialog(2, 4);
+    unreachable = address(5);
     const QByteArray batchImage = pattern(100 * 1024, 21);
     const QByteArray pageImage = pattern(30 * 1024 + 7, 22);
-    program(package(3, shifted(batchImage, quint32(batchImage.size()))));
+    const QString path = program(package(3, shifted(batchImage, quint32(batchImage.size()))));
     QVERIFY(dialog->isBatchRunning());
-
     ProgrammingPage page;
     CommTcp link;
     connect(&page, &ProgrammingPage::sendCmd, &link, &CommTcp::send);
@@ -225,16 +185,38 @@ void TestBatchDialog::batchAndPageAtOnceWithDifferentPackages()
     QCOMPARE(real.waitFor(), QStringLiteral("[Information] Programming finish!"));
     QVERIFY2(dialog->isBatchRunning(), "the page ran while the batch did");
     QVERIFY(waitForBatchEnd());
-
     QCOMPARE(stored(address(6)), pageImage);
+    const QDir folder(FirmwarePackage::tempImageDir()); // the page's image is gone
+    QCOMPARE(folder.entryList(QDir::Files), QStringList{QFileInfo(dialog->batchImage()).fileName()});
+    QTranslator chinese;
+    QVERIFY(chinese.load(QStringLiteral(FM_QM_PATH)));
+    QCoreApplication::installTranslator(&chinese);
+    const QByteArray zh = report();
+    QCoreApplication::removeTranslator(&chinese);
+    QCOMPARE(QString::fromUtf8(zh), QString::fromUtf8("2026-01-02 03:04:05\n\nIP\t\t\t\t\t结果\n" + QByteArray(48, '=') +
+                                                      "\n127.0.0.2\t\t成功\n127.0.0.3\t\t成功\n127.0.0.4\t\t成功\n"
+                                                      "127.0.0.5\t\t失败\t无法连接\n"));
+
+    QVERIFY(writeFile(path, package(1, pattern(500, 9)))); // the retry sends what the batch sent
+    unreachable.clear();
+    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
+    dialog->form()->btnRetry->click();
+    QVERIFY(waitForBatchEnd());
+    QCOMPARE(starts.count(), 1);
     for (int i = 2; i <= 5; ++i)
         QVERIFY(dialog->statusText(i - 2) == "Succeeded" && stored(address(i)) == batchImage);
-    // The page's image is gone; the batch keeps its own for a retry, until
-    // the dialog goes.
-    const QDir folder(FirmwarePackage::tempImageDir());
-    QCOMPARE(folder.entryList(QDir::Files), QStringList{QFileInfo(dialog->batchImage()).fileName()});
-    delete dialog;
-    dialog = nullptr;
+
+    QVERIFY(QFile::remove(work->file("store/image-127.0.0.2.bin")));
+    program(package(1, batchImage));
+    QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() > 0; }, 10000));
+    dialog->form()->btnStop->click();
+    QVERIFY(waitForBatchEnd());
+    QCOMPARE(report(), kReportHead + "127.0.0.2\t\tStopped\tStopped by the operator\n"
+                                     "127.0.0.3\t\tStopped\tStopped by the operator\n"
+                                     "127.0.0.4\t\tStopped\tStopped by the operator\n"
+                                     "127.0.0.5\t\tStopped\tStopped by the operator\n");
+    QVERIFY(stored(address(2)).isEmpty());
+    delete std::exchange(dialog, nullptr);
     QVERIFY(folder.entryList(QDir::Files).isEmpty());
 }
 
