@@ -18,11 +18,9 @@ using Steps = QList<qlonglong>;
 
 namespace {
 
-// Script steps: ">hex" the worker sends exactly this frame; "cS,O,L" it sends
-// chunk O..O+L of the image with sequence byte S (-1: none); "<hex" the device
-// writes these bytes; "=text" the device answers 0x0001 with the text;
-// "!close", "!stop", "!reconnect" (the device restarts: the link drops and
-// the worker connects again).
+// Steps: ">hex" the worker sends this frame; "cS,O,L" it sends image bytes O..O+L
+// with sequence byte S (-1: none); "<hex" the device writes these bytes; "=text"
+// it answers 0x0001 with the text; "!..." the device or the test acts.
 const char* const kAccept = "<6800030100016d";
 const char* const kAck = "<6800030101016e";
 const char* const kFinished = "<68000201036e";
@@ -36,18 +34,8 @@ QStringList transfer(int size, int from = 0)
     return steps;
 }
 
-struct Case
-{
-    const char* name;
-    bool programming;
-    int type, image; // image bytes; -1: no such file
-    const char* waits;
-    QStringList script;
-    int status;
-    Reason reason;
-    const char* version;
-    Steps updated;
-};
+struct Case { const char* name; bool programming; int type, image; const char* waits; QStringList script;
+              int status; Reason reason; const char* version; Steps updated; }; // image -1: no file
 
 const QStringList kProgram = {">6800030001016d", "=v1.3.0 b"};
 
