@@ -123,15 +123,18 @@ void TestBatchDialog::hundredsOfDevices()
     QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() > 0 && dialog->progressBar(1)->value() > 0; }));
     dialog->deleteRow(0);
     dialog->deleteRow(0);
+    dialog->deleteRow(count - 3); // still waiting: never served
     QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() == 1500 && dialog->statusText(0) == "/"; }));
     QVERIFY(report().contains("\n127.0.0.4\t\tIn Progress\n"));
     QVERIFY(waitForBatchEnd());
     QVERIFY(dialog->form()->btnProgram->isEnabled() && !dialog->form()->btnStop->isEnabled());
 
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count - 1; ++i)
         QCOMPARE(starts.value(i).value(0).toInt(), i);
+    QEXPECT_FAIL("", "Known fault: deleteRow leaves the device in the runner's queue", Continue);
+    QVERIFY(stored(address(count + 1)).isEmpty());
     QByteArray expected = kReportHead;
-    for (int row = 0; row < count - 2; ++row) {
+    for (int row = 0; row < count - 3; ++row) {
         const QString ip = address(row + 4);
         const bool ok = ip != "127.0.0.4" && ip != "127.0.0.5";
         QCOMPARE(dialog->statusNumber(row), ok ? 2 : 3);
@@ -150,7 +153,7 @@ void TestBatchDialog::hundredsOfDevices()
     QCOMPARE(dialog->progressBar(0)->value(), -1);
     QVERIFY(dialog->reasonText(0).isEmpty() && dialog->versionText(2).isEmpty());
     QVERIFY(waitForBatchEnd());
-    for (int row = 0; row < count - 2; ++row) {
+    for (int row = 0; row < count - 3; ++row) {
         QCOMPARE(dialog->statusText(row), QStringLiteral("Succeeded"));
         const QString ip = address(row + 4);
         QCOMPARE(dialog->versionText(row), ip == "127.0.0.7" ? "no token here" : ip == "127.0.0.8" ? "v0.9.1" : "v1.3.0");
