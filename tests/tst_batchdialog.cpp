@@ -1,6 +1,6 @@
 // Batches of the dialog against simulated devices, one per loopback address
 // (127.0.0.2 and up), each with its own state, version text, faults and
-// stored image.
+// stored image; the page beside a batch; the dialog's boxes for real.
 #include "comm/commtcp.h"
 #include "programming/batchprogrammingdialog.h"
 #include "programming/batchprogrammingthread.h"
@@ -9,17 +9,13 @@
 #include "progtestutil.h"
 #include "testutil.h"
 
-#include <QComboBox>
-#include <QDir>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTableWidget>
-#include <QTcpServer>
-#include <QTranslator>
 #include <QtTest>
+#include <QtWidgets>
 
 using namespace ProgTest;
+
+static QString address(int i) { return QStringLiteral("127.0.0.%1").arg(i); }
+static const QByteArray kReportHead = "2026-01-02 03:04:05\n\nIP\t\t\t\t\tResult\n" + QByteArray(48, '=') + "\n";
 
 class TestBatchDialog : public QObject
 {
@@ -27,309 +23,157 @@ class TestBatchDialog : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-
-    void tenDevicesTwoWorkers();
-    void versionOnlyBatch();
-    void batchAfterBatch();
-    void deletingRunningRows();
-    void stopAndRetry();
-    void batchAndPageAtOnceWithDifferentPackages();
-    void enterAddsDevice();
-    void pageOpensDialogModally();
+    void hundredsOfDevices();
+    void pageBesideBatchRetryAndStop();
+    void boxesInBothLanguagesAndModalRun();
 
 private:
-    static QString address(int i) { return QStringLiteral("127.0.0.%1").arg(i); }
-    // devsim for 127.0.0.2 .. 127.0.0.(1 + count) with the options (plus a
-    // store folder); the dialog finds each device's port through its seam.
-    bool startDevices(int count, const QStringList& options = QStringList());
-    void makeDialog(int workers);
-    QString storedImage(const QString& ip) const
+    // devsim for 127.0.0.2 .. address(1 + count) with the options.
+    bool startDevices(int count, const QStringList& options)
     {
-        return work->file(QStringLiteral("store/image-%1.bin").arg(ip));
+        QStringList args{"--range", address(2) + '-' + address(1 + count)};
+        for (const QString& option : options + QStringList{"prog-dir=" + work->file("store"), "prog-install-ms=20"})
+            args << "--set" << option;
+        return devsim->start(args);
     }
-    bool waitForBatchEnd(int timeoutMs = 60000)
+    void makeDialog(int workers, int devices)
     {
-        return waitFor(
-            [this] {
-                if (dialog->isBatchRunning())
+        dialog = new BatchProgrammingDialog(nullptr, workers);
+        dialog->setReportTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+        dialog->setPortResolver([this](const QString& ip) {
+            const quint16 port = ip == unreachable ? 0 : devsim->port(ip);
+            return port ? port : closedPort;
+        });
+        for (int i = 2; i < 2 + devices; ++i)
+            QVERIFY(dialog->addDevice(address(i)));
+    }
+    QByteArray stored(const QString& ip) const { return readFile(work->file("store/image-" + ip + ".bin")); }
+    QByteArray report() const
+    {
+        dialog->exportReport(work->file("report.txt"));
+        return readFile(work->file("report.txt"));
+    }
+    bool waitForBatchEnd()
+    {
+        return waitFor([this] {
+            for (int row = 0; row < dialog->deviceList().size(); ++row)
+                if (dialog->statusText(row) == "/")
                     return false;
-                for (int row = 0; row < dialog->deviceList().size(); ++row) {
-                    if (dialog->statusText(row) == QLatin1String("/"))
-                        return false;
-                }
-                return true;
-            },
-            timeoutMs);
+            return !dialog->isBatchRunning();
+        }, 120000);
+    }
+    QString program(const QByteArray& file)
+    {
+        const QString path = work->file("image.bin");
+        writeFile(path, file);
+        dialog->form()->leFile->setText(path);
+        dialog->form()->btnProgram->click();
+        return path;
     }
 
-    TempWorkDir* work = nullptr;
-    BoxRecorder* boxes = nullptr;
-    DevsimProcess* devsim = nullptr;
+    std::unique_ptr<TempWorkDir> work;
+    std::unique_ptr<BoxRecorder> boxes;
+    std::unique_ptr<DevsimProcess> devsim;
     BatchProgrammingDialog* dialog = nullptr;
-    quint16 closedPort = 0;
+    quint16 closedPort = 0; // for addresses without a device
+    QString unreachable;
 };
 
 void TestBatchDialog::init()
 {
-    work = new TempWorkDir;
-    QVERIFY(QDir().mkpath(QStringLiteral("app")));
-    FirmwarePackage::setBaseDir(work->file(QStringLiteral("app")));
-    boxes = new BoxRecorder;
-    devsim = new DevsimProcess;
-    // A port on which nothing listens, for addresses without a device.
-    closedPort = closedLocalPort();
-    QVERIFY(closedPort != 0);
+    work.reset(new TempWorkDir);
+    QVERIFY(QDir().mkpath(work->file("app")));
+    FirmwarePackage::setBaseDir(work->file("app"));
+    boxes.reset(new BoxRecorder);
+    devsim.reset(new DevsimProcess);
+    QVERIFY((closedPort = closedLocalPort()) != 0);
+    unreachable.clear();
 }
 
 void TestBatchDialog::cleanup()
 {
-    delete dialog;
-    dialog = nullptr;
-    delete devsim;
+    delete std::exchange(dialog, nullptr);
+    devsim.reset();
     boxes->checkNoneLeft();
-    delete boxes;
+    boxes.reset();
     FirmwarePackage::setBaseDir(QString());
-    delete work;
+    work.reset();
 }
 
-bool TestBatchDialog::startDevices(int count, const QStringList& options)
+// A programming batch over 200 devices with 4 workers: tasks start in list
+// order; two rows deleted while their devices are in progress; a device that
+// refuses the start and one that never ends; every other device gets the image
+// byte for byte and reports its version. The report says it all; a version
+// batch afterwards starts every row afresh.
+void TestBatchDialog::hundredsOfDevices()
 {
-    QStringList args{QStringLiteral("--range"), address(2) + QLatin1Char('-') + address(1 + count)};
-    for (const QString& option :
-         options + QStringList{QStringLiteral("prog-dir=") + work->file(QStringLiteral("store")),
-                               QStringLiteral("prog-install-ms=20")})
-        args << QStringLiteral("--set") << option;
-    return devsim->start(args);
-}
-
-void TestBatchDialog::makeDialog(int workers)
-{
-    dialog = new BatchProgrammingDialog(nullptr, workers);
-    dialog->setPortResolver([this](const QString& ip) {
-        const quint16 port = devsim->port(ip);
-        return port ? port : closedPort;
-    });
-}
-
-void TestBatchDialog::tenDevicesTwoWorkers()
-{
-    QVERIFY(startDevices(10, {address(5) + QStringLiteral("/prog-refuse-start=1")}));
-    makeDialog(2);
-    for (int i = 2; i <= 11; ++i)
-        QVERIFY(dialog->addDevice(address(i)));
-    const QByteArray image = pattern(5000, 7);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, image));
-    dialog->form()->leFile->setText(path);
-    dialog->form()->comboType->setCurrentIndex(1);
+    const int count = 200;
+    QVERIFY(startDevices(count, {address(2) + "/prog-ack-delay-ms=300", address(3) + "/prog-ack-delay-ms=300",
+                                 address(5) + "/prog-refuse-start=1", address(4) + "/prog-no-finish=1",
+                                 address(7) + "/version=no token here", address(8) + "/version-2=v0.9.1 patch"}));
+    makeDialog(4, count);
+    for (BatchProgrammingThread* worker : dialog->workerList())
+        worker->setFinishTimeout(3000);
     QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
-    dialog->form()->btnProgram->click();
-    QCOMPARE(starts.count(), 2);
-    QVERIFY(!dialog->form()->btnProgram->isEnabled());
-    QVERIFY(dialog->form()->btnStop->isEnabled());
+    dialog->form()->comboType->setCurrentIndex(1);
+    const QByteArray image = pattern(1500, 7);
+    program(image);
+    QCOMPARE(starts.count(), 4);
+    QVERIFY(!dialog->form()->btnProgram->isEnabled() && dialog->form()->btnStop->isEnabled());
+    QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() > 0 && dialog->progressBar(1)->value() > 0; }));
+    dialog->deleteRow(0);
+    dialog->deleteRow(0);
+    dialog->deleteRow(count - 3); // still waiting: never served
+    QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() == 1500 && dialog->statusText(0) == "/"; }));
+    QVERIFY(report().contains("\n127.0.0.4\t\tIn Progress\n"));
     QVERIFY(waitForBatchEnd());
-    QVERIFY(dialog->form()->btnProgram->isEnabled());
-    QVERIFY(!dialog->form()->btnStop->isEnabled());
+    QVERIFY(dialog->form()->btnProgram->isEnabled() && !dialog->form()->btnStop->isEnabled());
 
-    QList<int> order;
-    for (const QList<QVariant>& start : starts)
-        order << start.at(0).toInt();
-    QCOMPARE(order, (QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    for (int row = 0; row < 10; ++row) {
-        const QString ip = address(row + 2);
-        if (ip == address(5)) {
-            QCOMPARE(dialog->statusText(row), QStringLiteral("Failed"));
-            QCOMPARE(dialog->statusNumber(row), 3);
-            QCOMPARE(dialog->reasonText(row), QStringLiteral("Start refused"));
-            QVERIFY(!QFile::exists(storedImage(ip)));
-            continue;
+    for (int i = 0; i < count - 1; ++i)
+        QCOMPARE(starts.value(i).value(0).toInt(), i);
+    QEXPECT_FAIL("", "Known fault: deleteRow leaves the device in the runner's queue", Continue);
+    QVERIFY(stored(address(count + 1)).isEmpty());
+    QByteArray expected = kReportHead;
+    for (int row = 0; row < count - 3; ++row) {
+        const QString ip = address(row + 4);
+        const bool ok = ip != "127.0.0.4" && ip != "127.0.0.5";
+        QCOMPARE(dialog->statusNumber(row), ok ? 2 : 3);
+        QVERIFY2(stored(ip) == (ip == "127.0.0.5" ? QByteArray() : image), qPrintable(ip));
+        if (ok) {
+            QCOMPARE(dialog->versionText(row), QString(ip == "127.0.0.7" ? "no token here" : "v1.3.0"));
+            QCOMPARE(dialog->progressBar(row)->maximum(), 1500);
         }
-        QCOMPARE(dialog->statusText(row), QStringLiteral("Succeeded"));
-        QCOMPARE(dialog->statusNumber(row), 2);
-        QVERIFY(dialog->reasonText(row).isEmpty());
-        QVERIFY2(readFile(storedImage(ip)) == image, qPrintable(ip));
-        QCOMPARE(dialog->progressBar(row)->maximum(), 5000);
-        QCOMPARE(dialog->progressBar(row)->value(), 5000);
-        // Read back after programming, beside the status.
-        QCOMPARE(dialog->versionText(row), QStringLiteral("v1.3.0"));
+        expected += ip + (ok ? "\t\tSucceeded\n" : ip.endsWith('4') ? "\t\tFailed\tTimeout\n" : "\t\tFailed\tStart refused\n");
     }
-    // Each device got its own transfer of the chosen type.
-    QVERIFY(devsim->log().contains(QStringLiteral("programming: type 1, 5000 bytes")));
-}
+    QCOMPARE(report(), expected);
+    QVERIFY(devsim->log().contains("programming: type 1, 1500 bytes"));
 
-void TestBatchDialog::versionOnlyBatch()
-{
-    QVERIFY(startDevices(10, {address(3) + QStringLiteral("/version=v2.1.0 special"),
-                              address(4) + QStringLiteral("/version-2=v0.9.1 patch"),
-                              address(6) + QStringLiteral("/version=no token here")}));
-    makeDialog(2);
-    for (int i = 2; i <= 11; ++i)
-        dialog->addDevice(address(i));
     dialog->form()->comboType->setCurrentIndex(2);
     dialog->form()->btnRefresh->click();
-    QVERIFY(waitForBatchEnd());
-    for (int row = 0; row < 10; ++row) {
-        QCOMPARE(dialog->statusText(row), QStringLiteral("Succeeded"));
-        const QString ip = address(row + 2);
-        const QString expected = ip == address(3)   ? QStringLiteral("v2.1.0")
-                                 : ip == address(4) ? QStringLiteral("v0.9.1")
-                                 : ip == address(6) ? QStringLiteral("no token here")
-                                                    : QStringLiteral("v1.3.0");
-        QCOMPARE(dialog->versionText(row), expected);
-    }
-}
-
-// A batch after a batch: every row starts afresh, and the report tells
-// what this batch did, nothing older.
-void TestBatchDialog::batchAfterBatch()
-{
-    QVERIFY(startDevices(2, {address(3) + QStringLiteral("/prog-no-finish=1")}));
-    makeDialog(2);
-    dialog->addDevice(address(2));
-    dialog->addDevice(address(3));
-    for (BatchProgrammingThread* worker : dialog->workerList())
-        worker->setFinishTimeout(2500);
-    dialog->form()->btnRefresh->click();
-    QVERIFY(waitForBatchEnd());
-    QCOMPARE(dialog->statusText(1), QStringLiteral("Succeeded"));
-
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, pattern(3000, 1)));
-    dialog->form()->leFile->setText(path);
-    dialog->form()->btnProgram->click();
-    // The second device has all its data and waits for its end: the table
-    // says "/", the report "In Progress", the version is gone.
-    QVERIFY(waitFor([this] { return dialog->statusText(0) == QLatin1String("Succeeded") &&
-                                    dialog->progressBar(1)->value() == 3000; }));
-    QCOMPARE(dialog->statusText(1), QStringLiteral("/"));
-    QVERIFY(dialog->versionText(1).isEmpty());
-    const QString report = work->file(QStringLiteral("report.txt"));
-    dialog->exportReport(report);
-    QVERIFY(readFile(report).endsWith(
-        QString(address(2) + "\t\tSucceeded\n" + address(3) + "\t\tIn Progress\n").toUtf8()));
-    QVERIFY(waitForBatchEnd());
-    QCOMPARE(dialog->statusText(1), QStringLiteral("Failed"));
-    QCOMPARE(dialog->reasonText(1), QStringLiteral("Timeout"));
-
-    // A version batch after it: no bar, reason or status of the programming
-    // batch stays.
-    dialog->form()->btnRefresh->click();
-    QCOMPARE(dialog->progressBar(1)->value(), -1);
-    QVERIFY(dialog->reasonText(1).isEmpty());
-    QVERIFY(waitForBatchEnd());
-    QCOMPARE(dialog->statusText(1), QStringLiteral("Succeeded"));
     QCOMPARE(dialog->progressBar(0)->value(), -1);
-    dialog->exportReport(report);
-    QVERIFY(readFile(report).endsWith(
-        QString(address(2) + "\t\tSucceeded\n" + address(3) + "\t\tSucceeded\n").toUtf8()));
-}
-
-// Deleting the rows of the devices in progress: every remaining device is
-// served all the same, and the batch ends.
-void TestBatchDialog::deletingRunningRows()
-{
-    QVERIFY(startDevices(6, {QStringLiteral("prog-ack-delay-ms=5")}));
-    makeDialog(2);
-    for (int i = 2; i <= 7; ++i)
-        dialog->addDevice(address(i));
-    const QByteArray image = pattern(100 * 1024, 3);
-    const QString path = work->file(QStringLiteral("image.bin"));
-    QVERIFY(writeFile(path, image));
-    dialog->form()->leFile->setText(path);
-    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
-    dialog->form()->btnProgram->click();
-    QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() > 0 &&
-                                    dialog->progressBar(1)->value() > 0; }, 10000));
-    QCOMPARE(dialog->statusText(0), QStringLiteral("/"));
-    dialog->deleteRow(0);
-    dialog->deleteRow(0);
-    QCOMPARE(dialog->deviceList().size(), 4);
-    QVERIFY(waitForBatchEnd(120000));
-    for (int row = 0; row < 4; ++row) {
+    QVERIFY(dialog->reasonText(0).isEmpty() && dialog->versionText(2).isEmpty());
+    QVERIFY(waitForBatchEnd());
+    for (int row = 0; row < count - 3; ++row) {
         QCOMPARE(dialog->statusText(row), QStringLiteral("Succeeded"));
-        QCOMPARE(readFile(storedImage(dialog->deviceList().at(row))), image);
+        const QString ip = address(row + 4);
+        QCOMPARE(dialog->versionText(row), ip == "127.0.0.7" ? "no token here" : ip == "127.0.0.8" ? "v0.9.1" : "v1.3.0");
     }
-    QCOMPARE(starts.count(), 6);
-}
-
-// Stop ends the tasks under way and starts no other; "Retry Failed" runs
-// the same task again, with the same image, for exactly the failed rows.
-void TestBatchDialog::stopAndRetry()
-{
-    QVERIFY(startDevices(4, {QStringLiteral("prog-ack-delay-ms=5")}));
-    makeDialog(2);
-    bool reachable = false;
-    dialog->setPortResolver([this, &reachable](const QString& ip) {
-        const quint16 port = devsim->port(ip);
-        return ip == address(5) && !reachable ? closedPort : port;
-    });
-    for (int i = 2; i <= 5; ++i)
-        dialog->addDevice(address(i));
-    const QByteArray image = pattern(100 * 1024, 6);
-    const QString path = work->file(QStringLiteral("package.bin"));
-    QVERIFY(writeFile(path, package(1, image)));
-    dialog->form()->leFile->setText(path);
-    dialog->form()->btnProgram->click();
-    QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() > 0; }, 10000));
-    dialog->form()->btnStop->click();
-    QVERIFY(waitForBatchEnd());
-    for (int row = 0; row < 4; ++row) {
-        QCOMPARE(dialog->statusText(row), QStringLiteral("Stopped"));
-        QCOMPARE(dialog->reasonText(row), QStringLiteral("Stopped by the operator"));
-    }
-    const QString report = work->file(QStringLiteral("report.txt"));
-    dialog->exportReport(report);
-    QVERIFY(readFile(report).contains(
-        QString(address(2) + "\t\tStopped\tStopped by the operator\n").toUtf8()));
-    QVERIFY(!QFile::exists(storedImage(address(2))));
-
-    dialog->form()->btnProgram->click();
-    QVERIFY(waitForBatchEnd());
-    QCOMPARE(dialog->statusText(3), QStringLiteral("Failed"));
-    QCOMPARE(dialog->reasonText(3), QStringLiteral("Cannot connect"));
-    // The report in the other language, reasons included.
-    QTranslator chinese;
-    QVERIFY(chinese.load(QStringLiteral(FM_QM_PATH)));
-    QCoreApplication::installTranslator(&chinese);
-    dialog->exportReport(report);
-    QCoreApplication::removeTranslator(&chinese);
-    const QString line = address(5) + "\t\t" +
-                         chinese.translate("BatchProgrammingDialog", "Failed") + "\t" +
-                         chinese.translate("BatchProgrammingDialog", "Cannot connect") + "\n";
-    QVERIFY(line.contains(QChar(0x5931))); // 失
-    QVERIFY2(readFile(report).endsWith(line.toUtf8()), readFile(report).constData());
-
-    // The package changes on disk; the retry sends what the batch sent.
-    QVERIFY(writeFile(path, package(1, pattern(500, 9))));
-    reachable = true;
-    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
-    dialog->form()->btnRetry->click();
-    QCOMPARE(starts.count(), 1);
-    QVERIFY(waitForBatchEnd());
-    QCOMPARE(dialog->statusText(3), QStringLiteral("Succeeded"));
-    for (int i = 2; i <= 5; ++i)
-        QCOMPARE(readFile(storedImage(address(i))), image);
-    QCOMPARE(starts.count(), 1);
 }
 
 // A package batch runs while the page programs another package into another
-// device: each device gets the image its run was started with.
-void TestBatchDialog::batchAndPageAtOnceWithDifferentPackages()
+// device: each device gets the image its run was started with, but one the
+// batch cannot reach (report in Chinese). "Retry Failed" runs exactly that one
+// again, with the image the batch sent. Stop ends the tasks under way and
+// starts no other. The batch keeps its image until the dialog goes.
+void TestBatchDialog::pageBesideBatchRetryAndStop()
 {
-    QVERIFY(startDevices(5, {QStringLiteral("prog-ack-delay-ms=5")}));
-    makeDialog(2);
-    for (int i = 2; i <= 5; ++i)
-        dialog->addDevice(address(i));
+    QVERIFY(startDevices(5, {"prog-ack-delay-ms=5"}));
+    makeDialog(2, 4);
+    unreachable = address(5);
     const QByteArray batchImage = pattern(100 * 1024, 21);
     const QByteArray pageImage = pattern(30 * 1024 + 7, 22);
-    const QString batchPackage = work->file(QStringLiteral("batch.bin"));
-    const QString pagePackage = work->file(QStringLiteral("page.bin"));
-    QVERIFY(writeFile(batchPackage, package(3, shifted(batchImage, quint32(batchImage.size())))));
-    QVERIFY(writeFile(pagePackage, package(1, pageImage)));
-    dialog->form()->leFile->setText(batchPackage);
-    dialog->form()->btnProgram->click();
+    const QString path = program(package(3, shifted(batchImage, quint32(batchImage.size()))));
     QVERIFY(dialog->isBatchRunning());
-
     ProgrammingPage page;
     CommTcp link;
     connect(&page, &ProgrammingPage::sendCmd, &link, &CommTcp::send);
@@ -338,63 +182,88 @@ void TestBatchDialog::batchAndPageAtOnceWithDifferentPackages()
     link.connectDevice(address(6));
     QVERIFY(link.isConnected());
     RealBoxes real;
-    page.form()->leFile->setText(pagePackage);
+    QVERIFY(writeFile(work->file("page.bin"), package(1, pageImage)));
+    page.form()->leFile->setText(work->file("page.bin"));
     page.form()->btnProgramming->click();
     QCOMPARE(real.waitFor(), QStringLiteral("[Information] Programming finish!"));
     QVERIFY2(dialog->isBatchRunning(), "the page ran while the batch did");
     QVERIFY(waitForBatchEnd());
-
-    QCOMPARE(readFile(storedImage(address(6))), pageImage);
-    for (int i = 2; i <= 5; ++i) {
-        QCOMPARE(dialog->statusText(i - 2), QStringLiteral("Succeeded"));
-        QCOMPARE(readFile(storedImage(address(i))), batchImage);
-    }
-    // The page's image is gone; the batch keeps its own for a retry, until
-    // the dialog goes.
-    const QDir folder(FirmwarePackage::tempImageDir());
+    QCOMPARE(stored(address(6)), pageImage);
+    const QDir folder(FirmwarePackage::tempImageDir()); // the page's image is gone
     QCOMPARE(folder.entryList(QDir::Files), QStringList{QFileInfo(dialog->batchImage()).fileName()});
-    delete dialog;
-    dialog = nullptr;
+    QTranslator chinese;
+    QVERIFY(chinese.load(QStringLiteral(FM_QM_PATH)));
+    QCoreApplication::installTranslator(&chinese);
+    const QByteArray zh = report();
+    QCoreApplication::removeTranslator(&chinese);
+    QCOMPARE(QString::fromUtf8(zh), QString::fromUtf8("2026-01-02 03:04:05\n\nIP\t\t\t\t\t结果\n" + QByteArray(48, '=') +
+                                                      "\n127.0.0.2\t\t成功\n127.0.0.3\t\t成功\n127.0.0.4\t\t成功\n"
+                                                      "127.0.0.5\t\t失败\t无法连接\n"));
+
+    QVERIFY(writeFile(path, package(1, pattern(500, 9)))); // the retry sends what the batch sent
+    unreachable.clear();
+    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
+    dialog->form()->btnRetry->click();
+    QVERIFY(waitForBatchEnd());
+    QCOMPARE(starts.count(), 1);
+    for (int i = 2; i <= 5; ++i)
+        QVERIFY(dialog->statusText(i - 2) == "Succeeded" && stored(address(i)) == batchImage);
+
+    QVERIFY(QFile::remove(work->file("store/image-127.0.0.2.bin")));
+    program(package(1, batchImage));
+    QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() > 0; }, 10000));
+    dialog->form()->btnStop->click();
+    QVERIFY(waitForBatchEnd());
+    QCOMPARE(report(), kReportHead + "127.0.0.2\t\tStopped\tStopped by the operator\n"
+                                     "127.0.0.3\t\tStopped\tStopped by the operator\n"
+                                     "127.0.0.4\t\tStopped\tStopped by the operator\n"
+                                     "127.0.0.5\t\tStopped\tStopped by the operator\n");
+    QVERIFY(stored(address(2)).isEmpty());
+    delete std::exchange(dialog, nullptr);
     QVERIFY(folder.entryList(QDir::Files).isEmpty());
 }
 
-// Enter in the address field adds the device; it never starts a batch.
-void TestBatchDialog::enterAddsDevice()
-{
-    makeDialog(1);
-    QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog));
-    dialog->form()->leIP->setFocus();
-    QTest::keyClicks(dialog->form()->leIP, QStringLiteral("10.0.0.9"));
-    QTest::keyClick(dialog->form()->leIP, Qt::Key_Return);
-    QCOMPARE(dialog->deviceList(), QStringList{"10.0.0.9"});
-    dialog->form()->leIP->setText(QStringLiteral("10.0.0"));
-    QTest::keyClick(dialog->form()->leIP, Qt::Key_Enter);
-    QCOMPARE(boxes->takeText(), QStringLiteral("IP address is invaild!"));
-    QCOMPARE(starts.count(), 0);
-    QVERIFY(dialog->isVisible());
-}
-
-void TestBatchDialog::pageOpensDialogModally()
+// The page runs its one dialog modally, list kept. Enter in the address
+// field adds the device and never starts a batch; the dialog's warnings run
+// as real modal boxes in both languages; the type survives the language change.
+void TestBatchDialog::boxesInBothLanguagesAndModalRun()
 {
     ProgrammingPage page;
     BatchProgrammingDialog* batch = page.batchDialog();
     QVERIFY(batch);
     bool wasModal = false;
-    QTimer::singleShot(0, batch, [batch, &wasModal] {
-        wasModal = batch->isVisible() && batch->isModal();
-        batch->reject();
-    });
+    QTimer::singleShot(0, batch, [batch, &wasModal] { wasModal = batch->isVisible() && batch->isModal(), batch->reject(); });
     page.form()->btnBatch->click();
-    QVERIFY(wasModal);
-    QVERIFY(!batch->isVisible());
-    // The same dialog, with its list, every time.
-    batch->addDevice(QStringLiteral("10.0.0.1"));
+    QVERIFY(wasModal && !batch->isVisible());
+    QSignalSpy starts(batch, &BatchProgrammingDialog::taskStart);
+    batch->show();
+    QVERIFY(QTest::qWaitForWindowExposed(batch));
+    QLineEdit* ip = batch->form()->leIP;
+    ip->setFocus();
+    QTest::keyClicks(ip, "10.0.0.9");
+    QTest::keyClick(ip, Qt::Key_Return);
+    QCOMPARE(batch->deviceList(), QStringList{"10.0.0.9"});
+    RealBoxes real;
+    ip->setText("10.0.0");
+    QTest::keyClick(ip, Qt::Key_Enter);
+    QCOMPARE(real.waitFor(1), QStringLiteral("[Warning] IP address is invaild!"));
+
+    batch->form()->comboType->setCurrentIndex(2);
+    QTranslator chinese;
+    QVERIFY(chinese.load(QStringLiteral(FM_QM_PATH)));
+    QCoreApplication::installTranslator(&chinese);
+    QTRY_COMPARE(batch->form()->comboType->currentText(), QString::fromUtf8("补丁"));
+    ip->setText("10.0.0.9");
+    batch->form()->btnAdd->click();
+    QCOMPARE(real.waitFor(2), QString::fromUtf8("[警告] IP已存在！"));
+    QCoreApplication::removeTranslator(&chinese);
+    QVERIFY(batch->form()->comboType->currentIndex() == 2 && starts.isEmpty());
+    batch->hide();
+
     QTimer::singleShot(0, batch, [batch] { batch->reject(); });
     page.form()->btnBatch->click();
     QCOMPARE(page.batchDialog(), batch);
-    QCOMPARE(batch->deviceList(), QStringList{"10.0.0.1"});
+    QCOMPARE(batch->deviceList(), QStringList{"10.0.0.9"});
 }
 
 QTEST_MAIN(TestBatchDialog)

@@ -1,582 +1,228 @@
-// The batch worker in a thread of its own against a scripted device: the
-// exchange byte for byte, version tokens, legacy and current transfers,
-// resends, the bounded waits, link loss, ignored starts and the task
-// handover while a task runs.
+// The batch worker in a thread of its own against a scripted device: each
+// case is the exchange frame by frame (literal bytes where they are short),
+// with the task's status, reason, version and progress at its end.
 #include "comm/commandframe.h"
 #include "comm/commtcp.h"
 #include "programming/batchprogrammingthread.h"
 #include "progtestutil.h"
 #include "testutil.h"
 
+#include <QScopeGuard>
 #include <QThread>
 #include <future>
 #include <QtTest>
 
 using namespace ProgTest;
+using Reason = BatchProgrammingThread::Reason;
+using Steps = QList<qlonglong>;
 
 namespace {
 
-struct Frame
-{
-    int cmd;
-    QByteArray payload;
-};
+// Steps: ">hex" the worker sends this frame; "cS,O,L" it sends image bytes O..O+L
+// with sequence byte S (-1: none); "<hex" the device writes these bytes; "=text"
+// it answers 0x0001 with the text; "!..." the device or the test acts.
+const char* const kAccept = "<6800030100016d";
+const char* const kAck = "<6800030101016e";
+const char* const kFinished = "<68000201036e";
 
-QList<Frame> parseFrames(const QByteArray& bytes)
+// Chunks of 1024 bytes from `from` to `size`, each acknowledged.
+QStringList transfer(int size, int from = 0)
 {
-    QList<Frame> frames;
-    FrameReassembler reassembler;
-    reassembler.feedWith(bytes.constData(), bytes.size(),
-                         [&frames](int cmd, const quint8* data, int size) {
-                             frames.append(Frame{
-                                 cmd, QByteArray(reinterpret_cast<const char*>(data), size)});
-                         });
-    return frames;
+    QStringList steps;
+    for (int at = from; at < size; at += 1024)
+        steps << QStringLiteral("c%1,%2,%3").arg(at / 1024).arg(at).arg(qMin(1024, size - at)) << kAck;
+    return steps;
+}
+
+struct Case { const char* name; bool programming; int type, image; const char* waits; QStringList script;
+              int status; Reason reason; const char* version; Steps updated; }; // image -1: no file
+
+const QStringList kProgram = {">6800030001016d", "=v1.3.0 b"};
+
+const QList<Case>& cases()
+{
+    static const QStringList k4500 = kProgram + QStringList{">6800070100020000119417", kAccept} + transfer(4500) +
+                                     QStringList{kFinished, ">6800030001026e", "=v1.3.0 b"};
+    static const QList<Case> list = {
+        {"token later", false, 2, 0, "", {">6800030001026e", "!again", "<68000300040170", "=build7 v2.0.1"}, 2, Reason::None, "v2.0.1", {}},
+        {"token first", false, 0, 0, "", {">6800030001006c", "=v1.4.0 build7"}, 2, Reason::None, "v1.4.0", {}},
+        {"empty parts kept", false, 1, 0, "", {">6800030001016d", "=  v1.0.0"}, 2, Reason::None, "v1.0.0", {}},
+        {"no token", false, 0, 0, "", {">6800030001006c", "!describe", "=release 1.4"}, 2, Reason::None, "release 1.4", {}},
+        {"upper-case V", false, 0, 0, "", {">6800030001006c", "=V1.2.3 x"}, 2, Reason::None, "V1.2.3 x", {}},
+        {"empty reply", false, 0, 0, "", {">6800030001006c", "<68000200016b"}, 2, Reason::None, "", {}},
+        {"cut at zero", false, 3, 0, "", {">6800030001036f", "<68000d000176332e312e34006a756e6b98"},
+         2, Reason::None, "v3.1.4", {}},
+        {"current transfer", true, 2, 1025, "",
+         QStringList{">6800030001016d", "=v1.3.0 build42", ">6800070100020000040177", kAccept} +
+             transfer(1025) + QStringList{"<68000201026d", kFinished, ">6800030001026e", "=v1.4.0 new"},
+         2, Reason::None, "v1.4.0", {1024, 1025, 1025}},
+        {"every step", true, 2, 4500, "progress=0", k4500, 2, Reason::None, "v1.3.0", {1024, 2048, 3072, 4096, 4500, 4500}},
+        {"coalesced steps", true, 2, 4500, "progress=600000", k4500, 2, Reason::None, "v1.3.0", {1024, 4500, 4500}},
+        {"legacy: no sequence, no resend", true, 2, 3000, "chunk=100",
+         {">6800030001016d", "=v1.2.2 r1", ">68000701000200000bb835", kAccept, "c-1,0,1024"},
+         3, Reason::NoAnswer, "v1.2.2", {}},
+        {"first chunk four times", true, 2, 2048, "chunk=60",
+         {">6800030001016d", "=v1.2.3 x", ">680007010002000008007a", kAccept, "c0,0,1024", "c0,0,1024",
+          "c0,0,1024", "c0,0,1024"},
+         3, Reason::NoAnswer, "v1.2.3", {}},
+        {"last chunk four times", true, 2, 2048, "chunk=60",
+         {">6800030001016d", "=v1.2.3 x", ">680007010002000008007a", kAccept, "c0,0,1024", kAck,
+          "c1,1024,1024", "c1,1024,1024", "c1,1024,1024", "c1,1024,1024"},
+         3, Reason::NoAnswer, "v1.2.3", {1024}},
+        {"start refused", true, 2, 2048, "",
+         kProgram + QStringList{">680007010002000008007a", "<6800030100006c"}, 3, Reason::StartRefused, "v1.3.0", {}},
+        {"chunk refused", true, 2, 2048, "",
+         kProgram + QStringList{">680007010002000008007a", kAccept, "c0,0,1024", "<6800030101006d"},
+         3, Reason::ChunkRefused, "v1.3.0", {}},
+        {"version wait bounded", false, 0, 0, "reply=150", {">6800030001006c"}, 3, Reason::NoAnswer, "", {}},
+        {"finish wait bounded", true, 2, 100, "finish=150",
+         kProgram + QStringList{">68000701000200000064d6", kAccept, "c0,0,100", kAck, "<68000201026d"},
+         3, Reason::Timeout, "v1.3.0", {100}},
+        {"link lost", true, 2, 5000, "reply=600000 chunk=600000",
+         kProgram + QStringList{">680007010002000013880d", kAccept, "c0,0,1024", "!close"},
+         3, Reason::LinkLost, "v1.3.0", {}},
+        {"stopped", true, 2, 5000, "reply=600000 chunk=600000",
+         kProgram + QStringList{">680007010002000013880d", kAccept, "c0,0,1024", "!stop"},
+         4, Reason::Stopped, "v1.3.0", {}},
+        {"read back after restart", true, 2, 10, "readback=3000",
+         kProgram + QStringList{">6800070100020000000a7c", kAccept, "c0,0,10", kAck, kFinished,
+                                ">6800030001026e", "!reconnect", ">6800030001026e", "=v2.0.0 after"},
+         2, Reason::None, "v2.0.0", {10, 10}},
+        {"read back unanswered", true, 2, 10, "readback=100",
+         kProgram + QStringList{">6800070100020000000a7c", kAccept, "c0,0,10", kAck, kFinished, ">6800030001026e"},
+         2, Reason::None, "", {10, 10}},
+        {"image missing", true, 2, -1, "", kProgram, 3, Reason::ImageUnreadable, "v1.3.0", {}},
+        {"connection refused", false, 0, 0, "port=closed", {}, 3, Reason::CannotConnect, "", {}},
+    };
+    return list;
 }
 
 } // namespace
-
-// Records the worker's signals in the test's thread (queued), so that the
-// lists are only ever touched here.
-class WorkerProbe : public QObject
-{
-    Q_OBJECT
-public:
-    explicit WorkerProbe(BatchProgrammingThread* worker)
-    {
-        connect(worker, &BatchProgrammingThread::finished, this, [this, worker] {
-            BatchProgrammingThread::Report report;
-            QVERIFY(worker->takeReport(&report));
-            reports.append(report);
-        });
-        connect(worker, &BatchProgrammingThread::programmingStarted, this,
-                [this](qlonglong total) { started.append(total); });
-        connect(worker, &BatchProgrammingThread::programmingUpdated, this,
-                [this](qlonglong done) { updated.append(done); });
-    }
-    QList<BatchProgrammingThread::Report> reports;
-    QList<qlonglong> started;
-    QList<qlonglong> updated;
-};
 
 class TestBatchWorker : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
-    void versionOnlyTask_data();
-    void versionOnlyTask();
-    void programmingExchangeByteForByte();
-    void progressSteps_data();
-    void progressSteps();
-    void legacyDeviceGetsNoSequenceByteAndNoResend();
-    void chunkSentAtMostFourTimes_data();
-    void chunkSentAtMostFourTimes();
-    void refusals_data();
-    void refusals();
-    void versionWaitIsBounded();
-    void finishWaitIsBounded();
-    void linkLossEndsTaskAtOnce();
-    void stopEndsTask();
-    void readBackAfterRestart();
-    void connectionRefused();
-    void missingImageFails();
-    void startWithAnotherIndexIsIgnored();
-    void secondStartWhileRunningIsIgnored();
-    void newTaskDescriptionLeavesRunningTaskAlone();
-    void linkAndTimerLiveInWorkerThread();
-    void workerLinkNeverOpensBoxes();
-
-private:
-    // Describes a task and starts it through a queued call, as the dialog's
-    // signal does.
-    void start(int index, const QString& ip = QStringLiteral("127.0.0.1"), quint16 port = 0)
-    {
-        worker->setPort(port ? port : fake->port());
-        worker->setTask(index, ip);
-        QMetaObject::invokeMethod(worker, "onTaskStart", Qt::QueuedConnection, Q_ARG(int, index));
-    }
-    QList<Frame> frames() const { return parseFrames(fake->received()); }
-    bool waitForFrames(int n, int timeoutMs = 5000)
-    {
-        return waitFor([this, n] { return frames().size() >= n; }, timeoutMs);
-    }
-    void reply(int cmd, const QByteArray& payload = QByteArray())
-    {
-        fake->write(CommandFrame::encode(cmd, payload));
-    }
-    bool waitForReports(int n, int timeoutMs = 5000)
-    {
-        return waitFor([this, n] { return probe->reports.size() >= n; }, timeoutMs);
-    }
-    QString writeImage(const QByteArray& bytes)
-    {
-        const QString path = work->file(QStringLiteral("image.bin"));
-        writeFile(path, bytes);
-        return path;
-    }
-    // Runs a programming task up to the first chunk.
-    void startProgramming(const QByteArray& image, const QByteArray& versionReply);
-
-    TempWorkDir* work = nullptr;
-    BoxRecorder* boxes = nullptr;
-    FakeDevice* fake = nullptr;
-    QThread* thread = nullptr;
-    BatchProgrammingThread* worker = nullptr;
-    WorkerProbe* probe = nullptr;
+    void exchange_data();
+    void exchange();
 };
 
-void TestBatchWorker::init()
+void TestBatchWorker::exchange_data()
 {
-    work = new TempWorkDir;
-    boxes = new BoxRecorder;
-    fake = new FakeDevice;
-    thread = new QThread;
-    worker = new BatchProgrammingThread;
-    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-    probe = new WorkerProbe(worker);
-    worker->moveToThread(thread);
-    thread->start();
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < cases().size(); ++i)
+        QTest::newRow(cases().at(i).name) << i;
 }
 
-void TestBatchWorker::cleanup()
+void TestBatchWorker::exchange()
 {
-    // The worker is deleted in its thread; it must not reach the probe then.
-    disconnect(worker, nullptr, probe, nullptr);
-    worker->discardReports();
-    thread->quit();
-    thread->wait();
-    delete thread;
-    delete probe;
-    delete fake;
-    boxes->checkNoneLeft();
-    delete boxes;
-    delete work;
-}
-
-void TestBatchWorker::versionOnlyTask_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QString>("version");
-    QTest::newRow("token first") << 0 << QByteArray("v1.4.0 build7") << "v1.4.0";
-    QTest::newRow("token later") << 2 << QByteArray("build7 v2.0.1") << "v2.0.1";
-    QTest::newRow("empty parts kept") << 1 << QByteArray("  v1.0.0") << "v1.0.0";
-    QTest::newRow("no token: whole text") << 0 << QByteArray("release 1.4") << "release 1.4";
-    QTest::newRow("upper-case V is no token") << 0 << QByteArray("V1.2.3 x") << "V1.2.3 x";
-    QTest::newRow("empty reply") << 0 << QByteArray() << "";
-    QTest::newRow("cut at a zero byte") << 0 << QByteArray("v3.1.4\0junk", 11) << "v3.1.4";
-    QTest::newRow("root type") << 3 << QByteArray("v0.0.1 r") << "v0.0.1";
-}
-
-void TestBatchWorker::versionOnlyTask()
-{
-    QFETCH(int, type);
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, version);
-    worker->setProgramming(false);
-    worker->setProgType(type);
-    start(4);
-    QVERIFY(waitForFrames(1));
-    QCOMPARE(frames().at(0).cmd, 0x0001);
-    QCOMPARE(frames().at(0).payload, QByteArray(1, char(type)));
-    this->reply(0x0001, reply);
-    QVERIFY(waitForReports(1));
-    const auto report = probe->reports.at(0);
-    QCOMPARE(report.status, 2);
-    QCOMPARE(report.index, 4);
-    QCOMPARE(report.ip, QStringLiteral("127.0.0.1"));
-    QCOMPARE(report.version, version);
-    QVERIFY(!report.programming);
-    QCOMPARE(worker->taskStatus(), 2);
-    QCOMPARE(worker->version(), version);
-    QVERIFY(probe->started.isEmpty());
-    // The link is closed after the task.
-    QVERIFY(waitFor([this] { return fake->client()->state() != QAbstractSocket::ConnectedState; }));
-}
-
-void TestBatchWorker::startProgramming(const QByteArray& image, const QByteArray& versionReply)
-{
-    worker->setProgramming(true);
-    worker->setProgType(2);
-    worker->setFileName(writeImage(image));
-    start(0);
-    QVERIFY(waitForFrames(1));
-    // A programming task always asks for the version of type 1.
-    QCOMPARE(frames().at(0).cmd, 0x0001);
-    QCOMPARE(frames().at(0).payload, QByteArray(1, '\1'));
-    reply(0x0001, versionReply);
-    QVERIFY(waitForFrames(2));
-    QCOMPARE(frames().at(1).cmd, 0x0100);
-    QCOMPARE(frames().at(1).payload,
-             QByteArray::fromHex("02") + QByteArray::fromHex(QByteArray::number(image.size(), 16)
-                                                                 .rightJustified(8, '0')));
-    reply(0x0100, QByteArray(1, '\1'));
-}
-
-void TestBatchWorker::programmingExchangeByteForByte()
-{
-    const QByteArray image = pattern(1025);
-    startProgramming(image, "v1.3.0 build42");
-    QVERIFY(waitForFrames(3));
-    QCOMPARE(frames().at(2).cmd, 0x0101);
-    QCOMPARE(frames().at(2).payload, QByteArray(1, '\0') + image.left(1024));
-    QTRY_COMPARE(probe->started, QList<qlonglong>{1025});
-    // One chunk outstanding: nothing more before the acknowledgement.
-    QTest::qWait(20);
-    QCOMPARE(frames().size(), 3);
-    reply(0x0101, QByteArray(1, '\1'));
-    QVERIFY(waitForFrames(4));
-    QCOMPARE(frames().at(3).payload, QByteArray(1, '\1') + image.mid(1024));
-    reply(0x0101, QByteArray(1, '\1'));
-    reply(0x0102);
-    QTRY_COMPARE(probe->updated.size(), 2);
-    QCOMPARE(probe->reports.size(), 0);
-    reply(0x0103);
-    // The version is read back, of the type programmed.
-    QVERIFY(waitForFrames(5));
-    QCOMPARE(frames().at(4).cmd, 0x0001);
-    QCOMPARE(frames().at(4).payload, QByteArray(1, '\2'));
-    QCOMPARE(probe->reports.size(), 0);
-    reply(0x0001, "v1.4.0 new");
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 2);
-    QVERIFY(probe->reports.at(0).programming);
-    QCOMPARE(probe->reports.at(0).version, QStringLiteral("v1.4.0"));
-    QCOMPARE(probe->updated, (QList<qlonglong>{1024, 1025, 1025}));
-    QCOMPARE(frames().size(), 5);
-}
-
-void TestBatchWorker::progressSteps_data()
-{
-    QTest::addColumn<int>("interval");
-    QTest::addColumn<QList<qlonglong>>("steps");
-    QTest::newRow("every chunk") << 0 << QList<qlonglong>{1024, 2048, 3072, 4096, 4500, 4500};
-    // Steps closer together than the interval are left out; the first and
-    // the last are always reported.
-    QTest::newRow("coalesced") << 600000 << QList<qlonglong>{1024, 4500, 4500};
-}
-
-void TestBatchWorker::progressSteps()
-{
-    QFETCH(int, interval);
-    QFETCH(QList<qlonglong>, steps);
-    worker->setProgressInterval(interval);
-    startProgramming(pattern(4500), "v1.3.0 b");
-    for (int chunk = 0; chunk < 5; ++chunk) {
-        QVERIFY(waitForFrames(3 + chunk));
-        reply(0x0101, QByteArray(1, '\1'));
-    }
-    reply(0x0103);
-    QVERIFY(waitForFrames(2 + 5 + 1));
-    reply(0x0001, "v1.3.0 b");
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 2);
-    QTRY_COMPARE(probe->updated, steps);
-    QCOMPARE(probe->started, QList<qlonglong>{4500});
-}
-
-void TestBatchWorker::legacyDeviceGetsNoSequenceByteAndNoResend()
-{
-    worker->setChunkInterval(100);
-    const QByteArray image = pattern(3000);
-    startProgramming(image, "v1.2.2 r1");
-    QVERIFY(waitForFrames(3));
-    QCOMPARE(frames().at(2).payload, image.left(1024));
-    // No acknowledgement: the first time-out fails the task, without resend.
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 3);
-    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::NoAnswer);
-    QCOMPARE(frames().size(), 3);
-}
-
-void TestBatchWorker::chunkSentAtMostFourTimes_data()
-{
-    QTest::addColumn<int>("acknowledged");
-    QTest::newRow("the first chunk") << 0;
-    QTest::newRow("the last chunk") << 1;
-}
-
-void TestBatchWorker::chunkSentAtMostFourTimes()
-{
-    QFETCH(int, acknowledged);
-    worker->setChunkInterval(60);
-    const QByteArray image = pattern(2048);
-    startProgramming(image, "v1.2.3 x");
-    if (acknowledged) {
-        QVERIFY(waitForFrames(3));
-        reply(0x0101, QByteArray(1, '\1'));
-    }
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 3);
-    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::NoAnswer);
-    const QList<Frame> sent = frames();
-    QCOMPARE(sent.size(), 2 + acknowledged + 4);
-    for (int i = 2 + acknowledged; i < sent.size(); ++i) {
-        QCOMPARE(sent.at(i).cmd, 0x0101);
-        QCOMPARE(sent.at(i).payload, QByteArray(1, char(acknowledged)) +
-                                         image.mid(1024 * acknowledged, 1024));
-    }
-}
-
-void TestBatchWorker::refusals_data()
-{
-    QTest::addColumn<bool>("refuseStart");
-    QTest::newRow("start refused") << true;
-    QTest::newRow("chunk refused") << false;
-}
-
-void TestBatchWorker::refusals()
-{
-    QFETCH(bool, refuseStart);
-    worker->setProgramming(true);
-    worker->setFileName(writeImage(pattern(4096)));
-    start(0);
-    QVERIFY(waitForFrames(1));
-    reply(0x0001, "v2.0.0 x");
-    QVERIFY(waitForFrames(2));
-    if (refuseStart) {
-        reply(0x0100, QByteArray(1, '\0'));
-    } else {
-        reply(0x0100, QByteArray(1, '\1'));
-        QVERIFY(waitForFrames(3));
-        reply(0x0101, QByteArray(1, '\0'));
-    }
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 3);
-    QCOMPARE(probe->reports.at(0).reason, refuseStart
-                                              ? BatchProgrammingThread::Reason::StartRefused
-                                              : BatchProgrammingThread::Reason::ChunkRefused);
-    QCOMPARE(frames().size(), refuseStart ? 2 : 3);
-}
-
-void TestBatchWorker::versionWaitIsBounded()
-{
-    worker->setReplyTimeout(150);
-    worker->setProgramming(false);
-    start(0);
-    QVERIFY(waitForFrames(1));
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 3);
-    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::NoAnswer);
-}
-
-void TestBatchWorker::finishWaitIsBounded()
-{
-    worker->setFinishTimeout(150);
-    startProgramming(pattern(100), "v1.3.0 b");
-    QVERIFY(waitForFrames(3));
-    reply(0x0101, QByteArray(1, '\1'));
-    reply(0x0102);
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 3);
-    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::Timeout);
-}
-
-void TestBatchWorker::linkLossEndsTaskAtOnce()
-{
-    // Long waits: only the lost link can end the task within the test.
-    worker->setReplyTimeout(600000);
-    worker->setChunkInterval(600000);
-    startProgramming(pattern(5000), "v1.3.0 b");
-    QVERIFY(waitForFrames(3));
-    fake->closeClient();
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 3);
-    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::LinkLost);
-}
-
-// Stop ends the task under way at once, cleanly, and says so.
-void TestBatchWorker::stopEndsTask()
-{
-    worker->setReplyTimeout(600000);
-    worker->setChunkInterval(600000);
-    startProgramming(pattern(5000), "v1.3.0 b");
-    QVERIFY(waitForFrames(3));
-    QMetaObject::invokeMethod(worker, "onTaskStop", Qt::QueuedConnection);
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 4);
-    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::Stopped);
-    QVERIFY(waitFor([this] { return fake->client()->state() != QAbstractSocket::ConnectedState; }));
-    // Without a task it changes nothing.
-    QMetaObject::invokeMethod(worker, "onTaskStop", Qt::QueuedConnection);
-    QVERIFY(!waitFor([this] { return probe->reports.size() > 1; }, 100));
-}
-
-// A device that restarts after programming is asked again once it is back;
-// one that does not answer in time leaves the version empty, the task
-// succeeded all the same.
-void TestBatchWorker::readBackAfterRestart()
-{
-    worker->setReadBackTimeout(3000);
-    startProgramming(pattern(10), "v1.3.0 b");
-    QVERIFY(waitForFrames(3));
-    reply(0x0101, QByteArray(1, '\1'));
-    reply(0x0103);
-    QVERIFY(waitForFrames(4));
-    fake->closeClient();
-    fake->clearReceived();
-    QVERIFY(waitForFrames(1));
-    QCOMPARE(frames().at(0).cmd, 0x0001);
-    reply(0x0001, "v2.0.0 after");
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 2);
-    QCOMPARE(probe->reports.at(0).version, QStringLiteral("v2.0.0"));
-
-    fake->clearReceived();
-    worker->setReadBackTimeout(100);
-    startProgramming(pattern(10), "v1.3.0 b");
-    QVERIFY(waitForFrames(3));
-    reply(0x0101, QByteArray(1, '\1'));
-    reply(0x0103);
-    QVERIFY(waitForReports(2));
-    QCOMPARE(probe->reports.at(1).status, 2);
-    QVERIFY(probe->reports.at(1).version.isEmpty());
-}
-
-void TestBatchWorker::connectionRefused()
-{
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = closed.serverPort();
-    closed.close();
-    start(0, QStringLiteral("127.0.0.1"), port);
-    QVERIFY(waitForReports(1, 3000));
-    QCOMPARE(probe->reports.at(0).status, 3);
-    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::CannotConnect);
-}
-
-void TestBatchWorker::missingImageFails()
-{
-    worker->setProgramming(true);
-    worker->setFileName(work->file(QStringLiteral("missing.bin")));
-    start(0);
-    QVERIFY(waitForFrames(1));
-    reply(0x0001, "v1.3.0 b");
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).status, 3);
-    QCOMPARE(probe->reports.at(0).reason, BatchProgrammingThread::Reason::ImageUnreadable);
-    QCOMPARE(frames().size(), 1);
-}
-
-void TestBatchWorker::startWithAnotherIndexIsIgnored()
-{
-    worker->setProgramming(false);
-    worker->setPort(fake->port());
-    worker->setTask(3, QStringLiteral("127.0.0.1"));
-    QMetaObject::invokeMethod(worker, "onTaskStart", Qt::QueuedConnection, Q_ARG(int, 2));
-    QMetaObject::invokeMethod(worker, "onTaskStart", Qt::QueuedConnection, Q_ARG(int, 3));
-    QVERIFY(waitForFrames(1));
-    reply(0x0001, "v1 x");
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.size(), 1);
-    QCOMPARE(probe->reports.at(0).index, 3);
-    QCOMPARE(frames().size(), 1);
-}
-
-void TestBatchWorker::secondStartWhileRunningIsIgnored()
-{
-    worker->setProgramming(false);
-    start(5);
-    QVERIFY(waitForFrames(1));
-    QVERIFY(worker->isRunning());
-    QMetaObject::invokeMethod(worker, "onTaskStart", Qt::QueuedConnection, Q_ARG(int, 5));
-    QTest::qWait(50);
-    reply(0x0001, "v9.9.9 x");
-    QVERIFY(waitForReports(1));
-    QTest::qWait(50);
-    QCOMPARE(probe->reports.size(), 1);
-    QCOMPARE(frames().size(), 1);
-}
-
-void TestBatchWorker::newTaskDescriptionLeavesRunningTaskAlone()
-{
-    // A version-only task runs; meanwhile the next task is described as a
-    // programming task for another device.
-    worker->setProgramming(false);
-    start(0);
-    QVERIFY(waitForFrames(1));
-    worker->setProgramming(true);
-    worker->setFileName(writeImage(pattern(10)));
-    worker->setTask(1, QStringLiteral("127.0.0.1"));
-    QCOMPARE(worker->ip(), QStringLiteral("127.0.0.1"));
-    QCOMPARE(worker->taskIndex(), 0);
-    reply(0x0001, "v1.5.0 x");
-    QVERIFY(waitForReports(1));
-    QCOMPARE(probe->reports.at(0).index, 0);
-    QCOMPARE(probe->reports.at(0).status, 2);
-    QVERIFY(!probe->reports.at(0).programming);
-    QCOMPARE(frames().size(), 1); // no 0x0100: the running task stayed version-only
-
-    // The described task runs when its start comes.
-    fake->clearReceived();
-    QMetaObject::invokeMethod(worker, "onTaskStart", Qt::QueuedConnection, Q_ARG(int, 1));
-    QVERIFY(waitForFrames(1));
-    QCOMPARE(frames().at(0).payload, QByteArray(1, '\1'));
-    reply(0x0001, "v1.5.0 x");
-    QVERIFY(waitForFrames(2));
-    QCOMPARE(frames().at(1).cmd, 0x0100);
-}
-
-void TestBatchWorker::linkAndTimerLiveInWorkerThread()
-{
-    worker->setProgramming(false);
-    start(0);
-    QVERIFY(waitForFrames(1));
-    reply(0x0001, "v1 x");
-    QVERIFY(waitForReports(1));
-    struct Seen
-    {
-        QThread* own;
-        QObject* link;
-        QObject* timer;
+    QFETCH(int, row);
+    const Case& c = cases().at(row);
+    TempWorkDir work;
+    BoxRecorder boxes;
+    FakeDevice fake;
+    QThread thread;
+    auto* worker = new BatchProgrammingThread;
+    QList<BatchProgrammingThread::Report> reports; // kept in the test's thread
+    Steps started, updated;
+    QObject probe;
+    connect(worker, &BatchProgrammingThread::finished, &probe, [&] {
+        BatchProgrammingThread::Report report;
+        QVERIFY(worker->takeReport(&report));
+        reports.append(report);
+    });
+    connect(worker, &BatchProgrammingThread::programmingStarted, &probe, [&](qlonglong n) { started << n; });
+    connect(worker, &BatchProgrammingThread::programmingUpdated, &probe, [&](qlonglong n) { updated << n; });
+    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+    worker->moveToThread(&thread);
+    thread.start();
+    const auto done = qScopeGuard([&] {
+        disconnect(worker, nullptr, &probe, nullptr); // the worker, deleted in its thread, must not reach the test
+        worker->discardReports();
+        thread.quit();
+        thread.wait();
+        boxes.checkNoneLeft();
+    });
+    const auto frames = [&fake] {
+        QList<QPair<int, QByteArray>> list;
+        FrameReassembler().feedWith(fake.received().constData(), fake.received().size(),
+                                    [&list](int cmd, const quint8* data, int size) {
+                                        list.append({cmd, QByteArray(reinterpret_cast<const char*>(data), size)});
+                                    });
+        return list;
     };
-    // Answered through a future: an ordering the thread checker can see.
-    std::promise<Seen> promise;
-    std::future<Seen> future = promise.get_future();
-    QMetaObject::invokeMethod(
-        worker,
-        [&promise, this] {
-            promise.set_value(Seen{QThread::currentThread(), worker->link(), worker->chunkTimer()});
-        },
-        Qt::QueuedConnection);
-    const Seen seen = future.get();
-    QThread* own = seen.own;
-    QObject* link = seen.link;
-    QObject* timer = seen.timer;
-    QCOMPARE(own, thread);
-    QVERIFY(link && timer);
-    QCOMPARE(link->thread(), thread);
-    QCOMPARE(timer->thread(), thread);
-    QVERIFY(!link->parent());
-    QVERIFY(!timer->parent());
-}
-
-void TestBatchWorker::workerLinkNeverOpensBoxes()
-{
-    worker->setProgramming(false);
-    start(0);
-    QVERIFY(waitForFrames(1));
-    // Frames the main window's link would show as boxes.
-    reply(0x0004, QByteArray(1, '\1'));
-    reply(0x0005, QByteArray(1, '\1'));
-    reply(0x0007, QByteArray(1, '\1'));
-    reply(0x0001, "v1.0.0 x");
-    QVERIFY(waitForReports(1));
-    QCOMPARE(boxes->count(), 0);
-    // A send without connection does not open one either.
-    std::promise<void> sent;
-    QMetaObject::invokeMethod(
-        worker,
-        [this, &sent] {
-            worker->link()->send(0x0001, QByteArray(1, '\0'));
-            sent.set_value();
-        },
-        Qt::QueuedConnection);
-    sent.get_future().wait();
-    QCOMPARE(boxes->count(), 0);
+    const QByteArray image = pattern(qMax(c.image, 0));
+    const QString path = work.file(QStringLiteral("image.bin"));
+    if (c.image >= 0)
+        QVERIFY(writeFile(path, image));
+    worker->setProgramming(c.programming);
+    worker->setProgType(c.type);
+    worker->setFileName(path);
+    using Set = void (BatchProgrammingThread::*)(int);
+    const QMap<QString, Set> seams{{"chunk", &BatchProgrammingThread::setChunkInterval},
+                                   {"reply", &BatchProgrammingThread::setReplyTimeout},
+                                   {"finish", &BatchProgrammingThread::setFinishTimeout},
+                                   {"readback", &BatchProgrammingThread::setReadBackTimeout},
+                                   {"progress", &BatchProgrammingThread::setProgressInterval}};
+    for (const QString& wait : QString(c.waits).split(' ', Qt::SkipEmptyParts))
+        if (seams.contains(wait.section('=', 0, 0)))
+            (worker->*seams.value(wait.section('=', 0, 0)))(wait.section('=', 1).toInt());
+    worker->setPort(QByteArray(c.waits) == "port=closed" ? closedLocalPort() : fake.port());
+    worker->setTask(4, QStringLiteral("127.0.0.1"));
+    for (int i : {5, 4}) // a start with another index changes nothing
+        QMetaObject::invokeMethod(worker, "onTaskStart", Qt::QueuedConnection, Q_ARG(int, i));
+    int sent = 0;
+    for (const QString& step : c.script) {
+        const QString arg = step.mid(1);
+        if (step[0] == '>' || step[0] == 'c') {
+            QVERIFY2(waitFor([&] { return frames().size() > sent; }), qPrintable(step));
+            const auto frame = frames().at(sent++);
+            if (step[0] == '>') {
+                QCOMPARE(CommandFrame::encode(frame.first, frame.second).toHex(), arg.toLatin1());
+                continue;
+            }
+            const QStringList n = arg.split(',');
+            QCOMPARE(frame.first, 0x0101);
+            QCOMPARE(frame.second, (n[0] == "-1" ? QByteArray() : QByteArray(1, char(n[0].toInt()))) +
+                                       image.mid(n[1].toInt(), n[2].toInt()));
+        } else if (step[0] == '<' || step[0] == '=') {
+            QCOMPARE(frames().size(), sent); // one request outstanding at a time
+            fake.write(step[0] == '<' ? QByteArray::fromHex(arg.toLatin1()) : CommandFrame::encode(1, arg.toUtf8()));
+        } else if (arg == "close") {
+            fake.closeClient();
+        } else if (arg == "again") { // a second start of the running task changes nothing
+            QMetaObject::invokeMethod(worker, "onTaskStart", Qt::QueuedConnection, Q_ARG(int, 4));
+        } else if (arg == "describe") { // nor does the description of the next task
+            worker->setProgramming(true);
+            worker->setTask(5, "127.0.0.1");
+        } else if (arg == "stop") {
+            QMetaObject::invokeMethod(worker, "onTaskStop", Qt::QueuedConnection);
+        } else if (arg == "reconnect") {
+            fake.closeClient();
+            fake.clearReceived();
+            sent = 0;
+        }
+    }
+    QVERIFY(waitFor([&] { return !reports.isEmpty(); }));
+    const auto r = reports.at(0);
+    QCOMPARE(QVariantList({r.status, int(r.reason), r.version, r.index, r.ip, r.programming, worker->taskStatus()}),
+             QVariantList({c.status, int(c.reason), c.version, 4, "127.0.0.1", c.programming, c.status}));
+    QTRY_COMPARE(updated, c.updated);
+    QCOMPARE(started, c.script.contains(kAccept) ? Steps{c.image} : Steps{});
+    QCOMPARE(frames().size(), sent);
+    // The link and the timer belong to the worker's thread, without parent; a
+    // send without connection opens no box either.
+    std::promise<QList<QObject*>> seen; // an ordering the thread checker can see
+    QMetaObject::invokeMethod(worker, [&seen, worker] {
+        worker->link()->send(1, QByteArray(1, '\0'));
+        seen.set_value({QThread::currentThread(), worker->link(), worker->chunkTimer()});
+    }, Qt::QueuedConnection);
+    const QList<QObject*> own = seen.get_future().get();
+    QVERIFY(own[1] && own[2]);
+    for (QObject* o : own.mid(1))
+        QVERIFY(o->thread() == &thread && o->thread() == own[0] && !o->parent());
+    // The link is closed after every task.
+    QVERIFY(waitFor([&] { return !fake.client() || fake.client()->state() != QAbstractSocket::ConnectedState; }));
 }
 
 QTEST_MAIN(TestBatchWorker)
