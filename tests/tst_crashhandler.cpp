@@ -29,58 +29,42 @@ QString checkCore(const QByteArray& core, int signal, qint64 pid, const QString&
     if (!eh || memcmp(eh->e_ident, ELFMAG, SELFMAG) != 0 || eh->e_type != ET_CORE)
         return QStringLiteral("not an ELF core");
     QList<quint32> types;
-    QList<const Elf64_Phdr*> loads;
+    bool inText = false, vdsoWhole = false;
     quint64 vdso = 0;
     for (int i = 0; i < eh->e_phnum; ++i) {
         const auto* ph = reinterpret_cast<const Elf64_Phdr*>(
             at(eh->e_phoff + quint64(i) * sizeof(Elf64_Phdr), sizeof(Elf64_Phdr)));
-        if (!ph || !at(ph->p_offset, ph->p_filesz))
-            return QStringLiteral("segment %1 lies outside the file").arg(i);
-        if (ph->p_type == PT_LOAD) {
-            loads << ph;
-            continue;
-        }
-        for (quint64 n = 0; n < ph->p_filesz;) {
-            const auto* nh = reinterpret_cast<const Elf64_Nhdr*>(at(ph->p_offset + n, 12));
-            if (!nh)
-                return QStringLiteral("note %1 is cut off").arg(types.size());
-            const quint64 name = ph->p_offset + n + 12, desc = name + ((nh->n_namesz + 3) & ~3u);
-            if (!at(desc, nh->n_descsz) || QByteArray(core.constData() + name) != "CORE")
-                return QStringLiteral("note %1 is malformed").arg(types.size());
-            const char* d = core.constData() + desc;
-            if (nh->n_type == NT_PRPSINFO) {
-                const auto* ps = reinterpret_cast<const elf_prpsinfo*>(d);
-                if (ps->pr_pid != pid || ps->pr_ppid != getpid() || ps->pr_uid != getuid() ||
-                    ps->pr_gid != getgid() || QByteArray(ps->pr_fname) != "crash_child" ||
-                    !QByteArray(ps->pr_psargs).endsWith(" " + how.toLatin1()))
-                    return QStringLiteral("wrong process note");
-            } else if (nh->n_type == NT_SIGINFO) {
-                if (reinterpret_cast<const siginfo_t*>(d)->si_signo != signal)
-                    return QStringLiteral("wrong signal note");
-            } else if (nh->n_type == NT_PRSTATUS && types.isEmpty()) {
-                if (reinterpret_cast<const elf_prstatus*>(d)->pr_cursig != signal)
-                    return QStringLiteral("wrong status note");
-            } else if (nh->n_type == NT_AUXV) {
-                for (quint64 a = 0; a + 16 <= nh->n_descsz; a += 16)
-                    if (reinterpret_cast<const quint64*>(d + a)[0] == AT_SYSINFO_EHDR)
-                        vdso = reinterpret_cast<const quint64*>(d + a)[1];
-            }
-            types << nh->n_type;
-            n = desc + ((nh->n_descsz + 3) & ~3u) - ph->p_offset;
-        }
-    }
-    const QList<quint32> first = {NT_PRSTATUS, NT_PRPSINFO, NT_SIGINFO, NT_AUXV, NT_FILE};
-    if (types.mid(0, 5) != first || types.count(NT_PRSTATUS) != threads)
-        return QStringLiteral("notes out of order or missing");
-    bool inText = false, vdsoWhole = false;
-    for (const Elf64_Phdr* ph : loads) {
-        if (!(ph->p_flags & PF_R) && ph->p_filesz)
-            return QStringLiteral("unreadable memory in the core");
+        if (!ph || !at(ph->p_offset, ph->p_filesz) || (!(ph->p_flags & PF_R) && ph->p_filesz))
+            return QStringLiteral("segment %1 is outside the file or unreadable").arg(i);
         if (instruction >= ph->p_vaddr && instruction < ph->p_vaddr + ph->p_memsz)
             inText = (ph->p_flags & (PF_R | PF_W | PF_X)) == (PF_R | PF_X);
-        if (ph->p_vaddr == vdso)
+        if (ph->p_type == PT_LOAD && ph->p_vaddr == vdso) // the notes come first
             vdsoWhole = ph->p_filesz == ph->p_memsz && ph->p_filesz > 0;
+        for (quint64 n = 0; ph->p_type == PT_NOTE && n < ph->p_filesz;) {
+            const auto* nh = reinterpret_cast<const Elf64_Nhdr*>(at(ph->p_offset + n, 12));
+            const quint64 name = ph->p_offset + n + 12;
+            const quint64 desc = name + ((nh ? nh->n_namesz : 0) + 3) / 4 * 4;
+            if (!nh || !at(desc, nh->n_descsz) || QByteArray(core.constData() + name) != "CORE")
+                return QStringLiteral("note %1 is malformed").arg(types.size());
+            const char* d = core.constData() + desc;
+            const auto* ps = reinterpret_cast<const elf_prpsinfo*>(d);
+            if (nh->n_type == NT_PRPSINFO &&
+                (ps->pr_pid != pid || ps->pr_ppid != getpid() || ps->pr_uid != getuid() ||
+                 ps->pr_gid != getgid() || QByteArray(ps->pr_fname) != "crash_child" ||
+                 !QByteArray(ps->pr_psargs).endsWith(" " + how.toLatin1())))
+                return QStringLiteral("wrong process note");
+            if (nh->n_type == NT_SIGINFO && reinterpret_cast<const siginfo_t*>(d)->si_signo != signal)
+                return QStringLiteral("wrong signal note");
+            for (quint64 a = 0; nh->n_type == NT_AUXV && a + 16 <= nh->n_descsz; a += 16)
+                if (reinterpret_cast<const quint64*>(d + a)[0] == AT_SYSINFO_EHDR)
+                    vdso = reinterpret_cast<const quint64*>(d + a)[1];
+            types << nh->n_type;
+            n = desc + (nh->n_descsz + 3) / 4 * 4 - ph->p_offset;
+        }
     }
+    if (types.mid(0, 5) != QList<quint32>{NT_PRSTATUS, NT_PRPSINFO, NT_SIGINFO, NT_AUXV, NT_FILE} ||
+        types.count(NT_PRSTATUS) != threads)
+        return QStringLiteral("notes out of order or missing");
     if (!inText)
         return QStringLiteral("the faulting instruction is not in read-only code");
     return vdsoWhole ? QString() : QStringLiteral("the vDSO is not dumped whole");
