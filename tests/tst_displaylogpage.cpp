@@ -39,8 +39,7 @@ private Q_SLOTS:
     void replies();
     void savedWholeWhileViewSkips();
     void saveFailuresAndRealModalRuns();
-    void burstShowsSkippedLines();
-    void viewLines();
+    void viewLinesAndSkippedLines();
 };
 
 void TestDisplayLogPage::framesOnTheWire()
@@ -227,7 +226,7 @@ void TestDisplayLogPage::saveFailuresAndRealModalRuns()
     QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == QByteArray("a\0b\n", 4));
 }
 
-void TestDisplayLogPage::burstShowsSkippedLines()
+void TestDisplayLogPage::viewLinesAndSkippedLines()
 {
     DisplayLogPage page;
     QTextDocument* doc = page.form()->textBrowser->document();
@@ -263,8 +262,8 @@ void TestDisplayLogPage::burstShowsSkippedLines()
     appendText(page, "<b>rich</b>" + QByteArray(3000, '\n'));
     QVERIFY(waitFor([&] { return doc->lastBlock().text().startsWith(QLatin1String("rich")); }));
     QCOMPARE(page.droppedLines(), quint64(7001));
-    // Rich text that cannot be counted in time is counted by a bound: more
-    // may go, but never unmarked. Clear drops what still waits.
+    // Rich text that cannot be counted in time is counted by a bound: more may go, but never
+    // unmarked. Clear drops what still waits.
     page.setAppendBudget(0);
     page.clearLog();
     const quint64 goneBefore = page.droppedParagraphs();
@@ -281,10 +280,6 @@ void TestDisplayLogPage::burstShowsSkippedLines()
     QCoreApplication::processEvents();
     QVERIFY(doc->isEmpty());
     QCOMPARE(page.appendedParagraphs(), appended);
-}
-
-void TestDisplayLogPage::viewLines()
-{
     // Payload and the view's text: the page counts the blocks the view really makes of it.
     const std::pair<QByteArray, QString> rows[] = {
         {"plain a < b", "plain a < b"}, {"<b>bold</b> text", "bold text"},

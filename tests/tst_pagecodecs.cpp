@@ -26,13 +26,9 @@ void TestPageCodecs::logList()
     const auto hex = [](const char* text) { return QByteArray::fromHex(text); };
     // Payload, names, longest, truncated.
     const std::tuple<QByteArray, QStringList, int, bool> rows[] = {
-        {QByteArray(), {}, 0, false},
-        {hex("0361626300027879"), {"abc", "", "xy"}, 3, false},
-        {hex("00"), {""}, 0, false},
-        {hex("0000"), {"", ""}, 0, false},
-        {hex("0561"), {}, 0, true},
-        {hex("027879" "09637574"), {"xy"}, 2, true},
-        {hex("026162"), {"ab"}, 2, false},
+        {QByteArray(), {}, 0, false}, {hex("0361626300027879"), {"abc", "", "xy"}, 3, false},
+        {hex("00"), {""}, 0, false}, {hex("0000"), {"", ""}, 0, false}, {hex("0561"), {}, 0, true},
+        {hex("027879" "09637574"), {"xy"}, 2, true}, {hex("026162"), {"ab"}, 2, false},
         {hex("0361006202" "6364"), {"a", "cd"}, 3, false}, // a zero byte ends the name only
         {QByteArray("\x06") + QByteArray("日志"), {QStringLiteral("日志")}, 6, false},
         {QByteArray("\xff") + QByteArray(255, 'n') + "\x01z", {QString(255, 'n'), "z"}, 255, false},
@@ -158,8 +154,7 @@ void TestPageCodecs::fixedParams()
          {{"devserial", "S1"}, {"ethaddr", "00:11:22:33:44:55"}, {"name", "GW"}}},
         {R"({"a":1,"b":"x","c":[1,2],"d":{"e":"f"},"g":null,"h":true})",
          {{"a", ""}, {"b", "x"}, {"c", ""}, {"d", ""}, {"g", ""}, {"h", ""}}},
-        {"{}", {}},
-        {" \r\n{\"k\" : \"v\"}\n ", {{"k", "v"}}},
+        {"{}", {}}, {" \r\n{\"k\" : \"v\"}\n ", {{"k", "v"}}},
         {"{\"name\":\"\xe7\xbd\x91\xe5\x85\xb3\"}", {{"name", QStringLiteral("网关")}}},
         {R"({"a\"b":"line\nnext\u0041"})", {{"a\"b", "line\nnextA"}}},
         {R"({"k":"first","k":"second"})", {{"k", "second"}}},
@@ -187,15 +182,13 @@ void TestPageCodecs::fixedParams()
     const std::tuple<Params, QByteArray, bool, bool, bool> built[] = {
         {{{"name", "GW"}, {"devserial", "S1"}, {"ethaddr", "00:1a:2B:3c:4D:5e"}},
          R"({"devserial":"S1","ethaddr":"00:1a:2B:3c:4D:5e","name":"GW"})", false, false, false},
-        {{{"name", "GW"}}, R"({"name":"GW"})", false, false, false},
         {{{"name", "GW"}, {"ethaddr", "xx:xx:xx:xx:xx:xx"}},
          R"({"ethaddr":"xx:xx:xx:xx:xx:xx","name":"GW"})", true, false, true},
         {{{"ethaddr", "00-11-22-33-44-55"}}, R"({"ethaddr":"00-11-22-33-44-55"})", true, false, true},
         {{{"name", "GW"}, {"ethaddr", ""}}, R"({"name":"GW"})", true, true, true},
         {{{"Ethaddr", "nothing"}}, R"({"Ethaddr":"nothing"})", false, false, false},
         {{{"name", "GW"}, {"", "orphan"}, {"devserial", ""}}, R"({"name":"GW"})", false, true, false},
-        {{{"", ""}, {"name", ""}}, "{}", false, true, true},
-        {{}, "{}", false, false, true},
+        {{{"", ""}, {"name", ""}}, "{}", false, true, true}, {{}, "{}", false, false, true},
         {{{"name", "upper"}, {"x", "1"}, {"name", "lower"}}, R"({"name":"lower","x":"1"})", false,
          false, false},
         {{{"say", "a \"quoted\"\nline\\"}, {"\xc3\xa4", "\xe2\x82\xac"}},
