@@ -184,11 +184,11 @@ void TestSPTestPage::formAndRetranslation()
     SPTestPage page;
     UI_SPTestPage* ui = page.form();
     // The rows of the settings grid; the combo entries' order is on the wire.
-    QWidget* grid[] = {ui->labelRS485,       ui->checkBoxRS485,       ui->labelPortName,
-                       ui->lineEditPortName, ui->labelBaudRate,       ui->comboBoxBaudRate,
-                       ui->labelDataBits,    ui->comboBoxDataBits,    ui->labelFlowControl,
-                       ui->comboBoxFlowControl, ui->labelParity,      ui->comboBoxParity,
-                       ui->labelStopBits,    ui->comboBoxStopBits,    ui->btnClear, ui->btnConnect};
+    QWidget* grid[] = {
+        ui->labelRS485,       ui->checkBoxRS485,       ui->labelPortName, ui->lineEditPortName,
+        ui->labelBaudRate,    ui->comboBoxBaudRate,    ui->labelDataBits, ui->comboBoxDataBits,
+        ui->labelFlowControl, ui->comboBoxFlowControl, ui->labelParity,   ui->comboBoxParity,
+        ui->labelStopBits,    ui->comboBoxStopBits,    ui->btnClear,      ui->btnConnect};
     for (int i = 0; i < 16; ++i) {
         QLayoutItem* item = ui->gridLayout->itemAtPosition(i / 2, i % 2);
         QCOMPARE(item ? item->widget() : nullptr, grid[i]);
