@@ -1,7 +1,5 @@
-// The device log page: its frames byte for byte against a scripted device,
-// the list and open replies, streaming from devsim into the view and a file,
-// the block limit with its marks for skipped lines, a real modal run of its
-// box and file dialog, and the retranslation of the form.
+// The device log page: frames byte for byte, the replies, streaming from devsim into the view
+// and a file, the marks for skipped lines, real modal runs and the retranslation.
 #include "pages/displaylogpage.h"
 #include "pages/logfilelist.h"
 #include "pagetestutil.h"
@@ -19,12 +17,6 @@ struct Rig : LinkedPage<DisplayLogPage>
     QTextDocument* doc() const { return ui()->textBrowser->document(); }
 };
 
-int points(const QComboBox* combo)
-{
-    const int set = combo->font().pointSize();
-    return set > 0 ? set : QFontInfo(combo->font()).pointSize();
-}
-
 QStringList items(const QComboBox* combo)
 {
     QStringList names;
@@ -33,16 +25,9 @@ QStringList items(const QComboBox* combo)
     return names;
 }
 
-// The log line number of a streamed line ("... #123 ...").
-quint64 lineNumber(const QString& line)
-{
-    return line.section(QLatin1Char('#'), 1).section(QLatin1Char(' '), 0, 0).toULongLong();
-}
-
-void appendText(DisplayLogPage& page, const QByteArray& text)
-{
+const auto appendText = [](DisplayLogPage& page, const QByteArray& text) {
     respond(page, DisplayLogPage::kCmdText, text);
-}
+};
 
 } // namespace
 
@@ -51,13 +36,10 @@ class TestDisplayLogPage : public BoxCheckedTest
     Q_OBJECT
 private Q_SLOTS:
     void framesOnTheWire();
-    void listReplies();
-    void openReplies();
+    void replies();
     void savedWholeWhileViewSkips();
     void saveFailuresAndRealModalRuns();
-    void burstShowsSkippedLines();
-    void viewLines();
-    void retranslation();
+    void viewLinesAndSkippedLines();
 };
 
 void TestDisplayLogPage::framesOnTheWire()
@@ -74,8 +56,6 @@ void TestDisplayLogPage::framesOnTheWire()
     QVERIFY(waitFor([&] { return rig.combo()->count() == 3; }));
     QCOMPARE(items(rig.combo()), (QStringList{"abc", "", "xy"}));
     QCOMPARE(rig.combo()->currentIndex(), 0);
-    QCOMPARE(rig.combo()->minimumWidth(), LogFileList::comboWidth(points(rig.combo()), 3));
-    QCOMPARE(rig.combo()->maximumWidth(), rig.combo()->minimumWidth());
     // Opening sends the selected name; only the answer opens the log.
     fake.clearReceived();
     rig.combo()->setCurrentIndex(2);
@@ -102,17 +82,19 @@ void TestDisplayLogPage::framesOnTheWire()
     QVERIFY(waitFor([&] { return rig.page.isLogOpen(); }));
 }
 
-void TestDisplayLogPage::listReplies()
+void TestDisplayLogPage::replies()
 {
     {
         DisplayLogPage page;
         QComboBox* combo = page.form()->comboBoxLogType;
         respond(page, DisplayLogPage::kCmdList, "\x0a" "system.log\x03" "a.b\x05" "x");
         QCOMPARE(items(combo), (QStringList{"system.log", "a.b"})); // the last entry runs over
-        QCOMPARE(combo->maximumWidth(), LogFileList::comboWidth(points(combo), 10));
+        const int set = combo->font().pointSize();
+        const int points = set > 0 ? set : QFontInfo(combo->font()).pointSize();
+        QCOMPARE(combo->maximumWidth(), LogFileList::comboWidth(points, 10));
         QCOMPARE(combo->minimumWidth(), combo->maximumWidth());
-        // The popup is as wide as the names, also in a style whose popups
-        // are as wide as the list (as on Windows).
+        // The popup is as wide as the names, also in a style whose popups are as wide as the
+        // list (as on Windows).
         const std::unique_ptr<QStyle> windows(QStyleFactory::create(QStringLiteral("Windows")));
         combo->setStyle(windows.get());
         page.show();
@@ -125,18 +107,13 @@ void TestDisplayLogPage::listReplies()
     }
     // An empty list keeps the old entries.
     DisplayLogPage page;
+    QSignalSpy sent(&page, &DisplayLogPage::sendCmd);
     page.form()->comboBoxLogType->addItem(QStringLiteral("kept.log"));
     respond(page, DisplayLogPage::kCmdList, QByteArray());
     const BoxRecorder::Box box = boxes->take();
     QCOMPARE(box.summary(), QStringLiteral("[Information] No log file is accessible!"));
     QCOMPARE(box.buttons, QStringList{MsgBox::sureText()});
     QCOMPARE(items(page.form()->comboBoxLogType), QStringList{"kept.log"});
-}
-
-void TestDisplayLogPage::openReplies()
-{
-    DisplayLogPage page;
-    QSignalSpy sent(&page, &DisplayLogPage::sendCmd);
     // Result 0 or no result byte: a box, the flag stays as it was.
     for (bool open : {false, true}) {
         if (open)
@@ -156,10 +133,22 @@ void TestDisplayLogPage::openReplies()
     QCOMPARE(page.form()->textBrowser->toPlainText(), QStringLiteral("new"));
     QVERIFY(page.isLogOpen());
     QCOMPARE(sent.count(), 0);
+    QVERIFY(page.form()->textBrowser->isReadOnly());
+    MarkingTranslator translator("DisplayLogPage");
+    QCoreApplication::installTranslator(&translator);
+    QCoreApplication::processEvents();
+    for (const QAbstractButton* button : page.findChildren<QAbstractButton*>())
+        QCOMPARE(button->text().left(1), "<");
+    QVERIFY(page.isLogOpen()); // the flag survives a language change
+    QCoreApplication::removeTranslator(&translator);
 }
 
 void TestDisplayLogPage::savedWholeWhileViewSkips()
 {
+    // The log line number of a streamed line ("... #123 ...").
+    const auto lineNumber = [](const QString& line) {
+        return line.section(QLatin1Char('#'), 1).section(QLatin1Char(' '), 0, 0).toULongLong();
+    };
     for (const auto& run : {std::pair{1, 20000}, std::pair{7, 14000}}) {
         const int linesPerFrame = run.first, lines = run.second;
         TempWorkDir work;
@@ -237,7 +226,7 @@ void TestDisplayLogPage::saveFailuresAndRealModalRuns()
     QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == QByteArray("a\0b\n", 4));
 }
 
-void TestDisplayLogPage::burstShowsSkippedLines()
+void TestDisplayLogPage::viewLinesAndSkippedLines()
 {
     DisplayLogPage page;
     QTextDocument* doc = page.form()->textBrowser->document();
@@ -273,8 +262,8 @@ void TestDisplayLogPage::burstShowsSkippedLines()
     appendText(page, "<b>rich</b>" + QByteArray(3000, '\n'));
     QVERIFY(waitFor([&] { return doc->lastBlock().text().startsWith(QLatin1String("rich")); }));
     QCOMPARE(page.droppedLines(), quint64(7001));
-    // Rich text that cannot be counted in time is counted by a bound: more
-    // may go, but never unmarked. Clear drops what still waits.
+    // Rich text that cannot be counted in time is counted by a bound: more may go, but never
+    // unmarked. Clear drops what still waits.
     page.setAppendBudget(0);
     page.clearLog();
     const quint64 goneBefore = page.droppedParagraphs();
@@ -291,20 +280,13 @@ void TestDisplayLogPage::burstShowsSkippedLines()
     QCoreApplication::processEvents();
     QVERIFY(doc->isEmpty());
     QCOMPARE(page.appendedParagraphs(), appended);
-}
-
-void TestDisplayLogPage::viewLines()
-{
-    // Payload and the view's text: the page counts the blocks the view
-    // really makes of a payload.
+    // Payload and the view's text: the page counts the blocks the view really makes of it.
     const std::pair<QByteArray, QString> rows[] = {
         {"plain a < b", "plain a < b"}, {"<b>bold</b> text", "bold text"},
         {QByteArray("ab\0cd", 5), "ab"}, {QByteArray(), ""}, {"two\nlines", "two\nlines"},
-        {"a\r\nb\rc\xe2\x80\xa9" "d\n", "a\nb\nc\nd\n"},
-        {"<i>x</i>\n\n\n\ny", "x y"},
-        {"<p>a</p><p>b</p>\n<p>c</p>", "a\nb\nc"},
+        {"a\r\nb\rc\xe2\x80\xa9" "d\n", "a\nb\nc\nd\n"}, {"<i>x</i>\n\n\n\ny", "x y"},
+        {"<p>a</p><p>b</p>\n<p>c</p>", "a\nb\nc"}, {"a &lt; b\nc", "a < b c"},
         {"<table><tr><td>1</td><td>2</td></tr><tr><td>3</td></tr></table>", "\n1\n2\n3\n\n"},
-        {"a &lt; b\nc", "a < b c"},
         {"<pre>a\nb\n\nc</pre>", "a\nb\n\nc"},
         {"<ul><li>a</li><li>b</li></ul><hr>&#8233;x", "a\nb\n\n\nx"},
     };
@@ -320,21 +302,6 @@ void TestDisplayLogPage::viewLines()
         QCOMPARE(DisplayLogPage::viewLines(shown), doc->blockCount());
         QVERIFY(DisplayLogPage::viewLinesAtMost(shown) >= doc->blockCount());
     }
-}
-
-void TestDisplayLogPage::retranslation()
-{
-    DisplayLogPage page;
-    QVERIFY(page.form()->textBrowser->isReadOnly());
-    respond(page, DisplayLogPage::kCmdOpen, QByteArray("\x01"));
-    MarkingTranslator translator("DisplayLogPage");
-    QCoreApplication::installTranslator(&translator);
-    QCoreApplication::processEvents();
-    for (const QAbstractButton* button : page.findChildren<QAbstractButton*>())
-        QVERIFY2(button->text().startsWith('<'), qPrintable(button->text()));
-    QCOMPARE(page.form()->btnOpen->text(), QStringLiteral("<Open>"));
-    QVERIFY(page.isLogOpen()); // the flag survives a language change
-    QCoreApplication::removeTranslator(&translator);
 }
 
 QTEST_MAIN(TestDisplayLogPage)

@@ -1,7 +1,4 @@
-// The widget-free records of the maintenance pages, as known-answer tables:
-// the log-file list, the serial settings record, the serial test page's hex
-// pieces, Modbus CRC and coloured entries, the 12-byte port record and the
-// fixed-parameter JSON.
+// Known-answer tables for the widget-free records of the maintenance pages.
 #include "common/utf8text.h"
 #include "pages/fixedparamjson.h"
 #include "pages/logfilelist.h"
@@ -14,46 +11,30 @@
 using FixedParamJson::Params;
 using PortRecord::Entries;
 
-namespace {
-
-QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
-
-} // namespace
-
 class TestPageCodecs : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void logList();
-    void serialRecord();
-    void serialTestFormat();
+    void serial();
     void portRecord();
-    void fixedParamParse();
-    void fixedParamBuild();
-    void macAddress();
+    void fixedParams();
 };
 
 void TestPageCodecs::logList()
 {
+    const auto hex = [](const char* text) { return QByteArray::fromHex(text); };
     // Payload, names, longest, truncated.
     const std::tuple<QByteArray, QStringList, int, bool> rows[] = {
-        {QByteArray(), {}, 0, false},
-        {hex("0361626300027879"), {"abc", "", "xy"}, 3, false},
-        {hex("00"), {""}, 0, false},
-        {hex("0000"), {"", ""}, 0, false},
-        {hex("0561"), {}, 0, true},
-        {hex("027879" "09637574"), {"xy"}, 2, true},
-        {hex("026162"), {"ab"}, 2, false},
+        {QByteArray(), {}, 0, false}, {hex("0361626300027879"), {"abc", "", "xy"}, 3, false},
+        {hex("00"), {""}, 0, false}, {hex("0000"), {"", ""}, 0, false}, {hex("0561"), {}, 0, true},
+        {hex("027879" "09637574"), {"xy"}, 2, true}, {hex("026162"), {"ab"}, 2, false},
         {hex("0361006202" "6364"), {"a", "cd"}, 3, false}, // a zero byte ends the name only
         {QByteArray("\x06") + QByteArray("日志"), {QStringLiteral("日志")}, 6, false},
         {QByteArray("\xff") + QByteArray(255, 'n') + "\x01z", {QString(255, 'n'), "z"}, 255, false},
     };
     for (const auto& [payload, names, longest, truncated] : rows) {
-        // An exactly sized copy, so a read past the end is caught by the
-        // sanitizer build.
+        // An exactly sized copy: the sanitizer build catches a read past the end.
         std::vector<unsigned char> bytes(payload.begin(), payload.end());
         const auto parsed = LogFileList::parse(bytes.data(), static_cast<int>(bytes.size()));
         QCOMPARE(parsed.names, names);
@@ -74,19 +55,17 @@ void TestPageCodecs::logList()
              QStringLiteral("abab"));
 }
 
-void TestPageCodecs::serialRecord()
+void TestPageCodecs::serial()
 {
-    // RS-485, N, name, baud, data bits, parity, flow, stop: parity goes
-    // before flow control.
+    const auto hex = [](const char* text) { return QByteArray::fromHex(text); };
+    // RS-485, N, name, baud, data bits, parity, flow, stop: parity goes before flow control.
+    const QByteArray known = hex("0106") + "串口" + hex("0703020100");
     SerialSettings s;
-    s.rs485 = true;
-    s.portName = QStringLiteral("串口");
-    s.baudIndex = 7;
-    s.dataBitsIndex = 2;
-    s.parityIndex = 2;
-    s.flowControlIndex = 1;
-    s.stopBitsIndex = 1;
-    QCOMPARE(s.toRecord().toHex(' '), (hex("0106") + "串口" + hex("0702020101")).toHex(' '));
+    QVERIFY(SerialSettings::fromRecord(known, &s));
+    QVERIFY(s.rs485 && s.portName == QStringLiteral("串口") && s.baudIndex == 7 &&
+            s.dataBitsIndex == 3 && s.parityIndex == 2 && s.flowControlIndex == 1 &&
+            s.stopBitsIndex == 0);
+    QCOMPARE(s.toRecord().toHex(' '), known.toHex(' '));
     for (const QByteArray& record :
          {hex("000a") + "/dev/ttyS1" + hex("0303000000"), hex("0104") + "COM3" + hex("0702020101"),
           hex("0007") + "ttyUSB0" + hex("0000010200"), hex("00000303000000"),
@@ -96,9 +75,6 @@ void TestPageCodecs::serialRecord()
         QVERIFY(back.portNameFits());
         QCOMPARE(back.toRecord().toHex(' '), record.toHex(' '));
     }
-    QVERIFY(SerialSettings::fromRecord(hex("0106") + "串口" + hex("0702020101"), &s));
-    QVERIFY(s.rs485 && s.baudIndex == 7 && s.dataBitsIndex == 2 && s.parityIndex == 2 &&
-            s.flowControlIndex == 1 && s.stopBitsIndex == 1);
     // 256 bytes do not fit the length byte, also as 128 two-byte characters.
     for (const QString& name : {QString(256, 'p'), QString(128, QChar(0x00E9))}) {
         s.portName = name;
@@ -112,12 +88,8 @@ void TestPageCodecs::serialRecord()
           hex("000161" "0304000000"), hex("000161" "0303030000"), hex("000161" "0303000300"),
           hex("000161" "0303000002")})
         QVERIFY2(!SerialSettings::fromRecord(bad, &s), bad.toHex().constData());
-}
-
-void TestPageCodecs::serialTestFormat()
-{
-    // Hex pieces: every single blank splits, a piece that does not convert
-    // is 0, only the low byte is kept.
+    // Hex pieces: every single blank splits, a piece that does not convert is 0, only the low
+    // byte is kept.
     const char* pieces[][2] = {
         {"01 03 00 00 00 01", "010300000001"}, {"01  02", "010002"}, {"01 02 ", "010200"},
         {" 01", "0001"}, {"zz", "00"}, {"1ff", "ff"}, {"AB Cd", "abcd"}, {"1 a", "010a"},
@@ -141,6 +113,7 @@ void TestPageCodecs::serialTestFormat()
 
 void TestPageCodecs::portRecord()
 {
+    const auto hex = [](const char* text) { return QByteArray::fromHex(text); };
     // Text, port, valid: 1 to 65534, decimal.
     const std::tuple<const char*, int, bool> ports[] = {
         {"1", 1, true},      {"65534", 65534, true},   {"0080", 80, true},
@@ -150,9 +123,8 @@ void TestPageCodecs::portRecord()
         QCOMPARE(PortRecord::portFromText(text), value);
         QCOMPARE(PortRecord::isValidPort(value), valid);
     }
-    const auto decode = [](const QByteArray& record, Entries& out) {
-        return PortRecord::decode(reinterpret_cast<const quint8*>(record.constData()),
-                                  record.size(), out);
+    const auto decode = [](const QByteArray& bytes, Entries& out) {
+        return PortRecord::decode(reinterpret_cast<const quint8*>(bytes.data()), bytes.size(), out);
     };
     // Four entries of flag and big-endian port; any non-zero flag is "on".
     const std::tuple<Entries, QByteArray, bool> rows[] = {
@@ -175,21 +147,14 @@ void TestPageCodecs::portRecord()
     }
 }
 
-void TestPageCodecs::fixedParamParse()
+void TestPageCodecs::fixedParams()
 {
-    const QString nul28k = QString(28, QChar(0)) + QLatin1Char('k');
-    const QString nul34 = QString(34, QChar(0));
-    const struct
-    {
-        QByteArray json;
-        Params params;
-    } rows[] = {
+    const std::pair<QByteArray, Params> parsed[] = {
         {R"({"name":"GW","devserial":"S1","ethaddr":"00:11:22:33:44:55"})",
          {{"devserial", "S1"}, {"ethaddr", "00:11:22:33:44:55"}, {"name", "GW"}}},
         {R"({"a":1,"b":"x","c":[1,2],"d":{"e":"f"},"g":null,"h":true})",
          {{"a", ""}, {"b", "x"}, {"c", ""}, {"d", ""}, {"g", ""}, {"h", ""}}},
-        {"{}", {}},
-        {" \r\n{\"k\" : \"v\"}\n ", {{"k", "v"}}},
+        {"{}", {}}, {" \r\n{\"k\" : \"v\"}\n ", {{"k", "v"}}},
         {"{\"name\":\"\xe7\xbd\x91\xe5\x85\xb3\"}", {{"name", QStringLiteral("网关")}}},
         {R"({"a\"b":"line\nnext\u0041"})", {{"a\"b", "line\nnextA"}}},
         {R"({"k":"first","k":"second"})", {{"k", "second"}}},
@@ -198,13 +163,12 @@ void TestPageCodecs::fixedParamParse()
          {{QString(34, QChar(0)), "e"}, {QString(28, QChar(0)) + 'k', "2"}}},
     };
     const auto parse = [](const QByteArray& json, Params& got) {
-        return FixedParamJson::parse(reinterpret_cast<const quint8*>(json.constData()),
-                                     json.size(), got);
+        return FixedParamJson::parse(reinterpret_cast<const quint8*>(json.data()), json.size(), got);
     };
-    for (const auto& row : rows) {
+    for (const auto& [json, params] : parsed) {
         Params got;
-        QVERIFY(parse(row.json, got));
-        QCOMPARE(got, row.params);
+        QVERIFY(parse(json, got));
+        QCOMPARE(got, params);
     }
     for (const QByteArray& bad : {QByteArray(R"(["name","devserial"])"), QByteArray(),
                                   QByteArray("{\"k\":\"v\"}", 10), QByteArray(R"({"name":"GW","devs)"),
@@ -214,26 +178,17 @@ void TestPageCodecs::fixedParamParse()
         QVERIFY(!parse(bad, got));
         QCOMPARE(got, (Params{{"untouched", "on failure"}}));
     }
-}
-void TestPageCodecs::fixedParamBuild()
-{
-    const struct
-    {
-        Params rows;
-        QByteArray json;
-        bool macInvalid, incomplete, refused;
-    } rows[] = {
+    // Rows, JSON, MAC invalid, incomplete, refused.
+    const std::tuple<Params, QByteArray, bool, bool, bool> built[] = {
         {{{"name", "GW"}, {"devserial", "S1"}, {"ethaddr", "00:1a:2B:3c:4D:5e"}},
          R"({"devserial":"S1","ethaddr":"00:1a:2B:3c:4D:5e","name":"GW"})", false, false, false},
-        {{{"name", "GW"}}, R"({"name":"GW"})", false, false, false},
         {{{"name", "GW"}, {"ethaddr", "xx:xx:xx:xx:xx:xx"}},
          R"({"ethaddr":"xx:xx:xx:xx:xx:xx","name":"GW"})", true, false, true},
         {{{"ethaddr", "00-11-22-33-44-55"}}, R"({"ethaddr":"00-11-22-33-44-55"})", true, false, true},
         {{{"name", "GW"}, {"ethaddr", ""}}, R"({"name":"GW"})", true, true, true},
         {{{"Ethaddr", "nothing"}}, R"({"Ethaddr":"nothing"})", false, false, false},
         {{{"name", "GW"}, {"", "orphan"}, {"devserial", ""}}, R"({"name":"GW"})", false, true, false},
-        {{{"", ""}, {"name", ""}}, "{}", false, true, true},
-        {{}, "{}", false, false, true},
+        {{{"", ""}, {"name", ""}}, "{}", false, true, true}, {{}, "{}", false, false, true},
         {{{"name", "upper"}, {"x", "1"}, {"name", "lower"}}, R"({"name":"lower","x":"1"})", false,
          false, false},
         {{{"say", "a \"quoted\"\nline\\"}, {"\xc3\xa4", "\xe2\x82\xac"}},
@@ -241,17 +196,13 @@ void TestPageCodecs::fixedParamBuild()
         {{{"zeta", "last"}, {"Alpha", "upper case first"}, {"alpha", "a b"}},
          R"({"Alpha":"upper case first","alpha":"a b","zeta":"last"})", false, false, false},
     };
-    for (const auto& row : rows) {
-        const FixedParamJson::Built built = FixedParamJson::build(row.rows);
-        QCOMPARE(FixedParamJson::serialise(built.object), row.json);
-        QCOMPARE(built.macInvalid, row.macInvalid);
-        QCOMPARE(built.incomplete, row.incomplete);
-        QCOMPARE(built.refused(), row.refused);
+    for (const auto& [rows, json, macInvalid, incomplete, refused] : built) {
+        const FixedParamJson::Built b = FixedParamJson::build(rows);
+        QCOMPARE(FixedParamJson::serialise(b.object), json);
+        QCOMPARE(b.macInvalid, macInvalid);
+        QCOMPARE(b.incomplete, incomplete);
+        QCOMPARE(b.refused(), refused);
     }
-}
-
-void TestPageCodecs::macAddress()
-{
     for (const char* mac : {"00:1A:2B:3C:4D:5E", "00:1a:2b:3c:4d:5e", "aA:bB:cC:dD:eE:fF"})
         QVERIFY(FixedParamJson::isMacAddress(mac));
     for (const char* no : {"", "001a2b3c4d5e", "00:1a:2b:3c:4d", "00:1a:2b:3c:4d:5e:6f",
