@@ -15,20 +15,6 @@ template <class Page> void respond(Page& page, int cmd, const QByteArray& payloa
     page.handleRespond(cmd, reinterpret_cast<const quint8*>(payload.constData()), payload.size());
 }
 
-// Starts devsim with every option given as "--set option" and connects the
-// link to it.
-inline bool startDevsim(DevsimProcess& sim, CommTcp& link, const QStringList& options)
-{
-    QStringList args;
-    for (const QString& option : options)
-        args << QStringLiteral("--set") << option;
-    if (!sim.start(args))
-        return false;
-    link.setPort(sim.port());
-    link.connectDevice(QStringLiteral("127.0.0.1"));
-    return link.isConnected();
-}
-
 // A page wired to its own link as the main window wires them.
 template <class Page> struct LinkedPage
 {
@@ -46,7 +32,14 @@ template <class Page> struct LinkedPage
     // Starts devsim with the options ("key=value") and connects.
     bool start(const QStringList& options = QStringList())
     {
-        return startDevsim(sim, link, options);
+        QStringList args;
+        for (const QString& option : options)
+            args << QStringLiteral("--set") << option;
+        if (!sim.start(args))
+            return false;
+        link.setPort(sim.port());
+        link.connectDevice(QStringLiteral("127.0.0.1"));
+        return link.isConnected();
     }
     // Connects to a scripted device instead.
     bool connectTo(FakeDevice& device)

@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 
-// ------------------------------------------------------------ BoxRecorder
 
 BoxRecorder::BoxRecorder()
 {
@@ -19,10 +18,6 @@ BoxRecorder::BoxRecorder()
     });
 }
 
-BoxRecorder::~BoxRecorder()
-{
-    MsgBox::setInterceptor(previous_);
-}
 
 BoxRecorder::Box BoxRecorder::take()
 {
@@ -51,7 +46,6 @@ bool BoxRecorder::checkNoneLeft()
     return false;
 }
 
-// ---------------------------------------------------------------- BoxHook
 
 BoxHook::BoxHook(Handler handler)
 {
@@ -60,29 +54,10 @@ BoxHook::BoxHook(Handler handler)
         [this, handler](const MsgBox::Request& request) { return handler(request, next_); });
 }
 
-BoxHook::~BoxHook()
-{
-    MsgBox::setInterceptor(next_);
-}
 
-// ------------------------------------------------------------ TempWorkDir
 
-TempWorkDir::TempWorkDir() : previous_(QDir::currentPath())
-{
-    QDir::setCurrent(dir_.path());
-}
 
-TempWorkDir::~TempWorkDir()
-{
-    QDir::setCurrent(previous_);
-}
 
-// ---------------------------------------------------------- DevsimProcess
-
-DevsimProcess::~DevsimProcess()
-{
-    stop();
-}
 
 bool DevsimProcess::start(const QStringList& arguments, int timeoutMs)
 {
@@ -150,7 +125,6 @@ bool DevsimProcess::waitForLog(const QString& text, int timeoutMs)
     return waitFor([this, &text] { return log().contains(text); }, timeoutMs);
 }
 
-// ------------------------------------------------------------- FakeDevice
 
 FakeDevice::FakeDevice()
 {
@@ -164,10 +138,6 @@ FakeDevice::FakeDevice()
     });
 }
 
-bool FakeDevice::waitForClient(int timeoutMs)
-{
-    return waitFor([this] { return client_ != nullptr; }, timeoutMs);
-}
 
 void FakeDevice::write(const QByteArray& bytes)
 {
@@ -177,16 +147,7 @@ void FakeDevice::write(const QByteArray& bytes)
     }
 }
 
-bool FakeDevice::waitForReceived(int size, int timeoutMs)
-{
-    return waitFor([this, size] { return received_.size() >= size; }, timeoutMs);
-}
 
-void FakeDevice::closeClient()
-{
-    if (client_)
-        client_->disconnectFromHost();
-}
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -210,12 +171,4 @@ quint16 closedLocalPort()
     return probe.serverPort();
 }
 
-QString sourceDir()
-{
-    return QStringLiteral(FM_SOURCE_DIR);
-}
 
-QString devsimPath()
-{
-    return QStringLiteral(DEVSIM_PATH);
-}

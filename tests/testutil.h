@@ -3,6 +3,7 @@
 #include "common/msgbox.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QList>
 #include <QMap>
 #include <QPointer>
@@ -15,6 +16,9 @@
 #include <QtTest>
 #include <functional>
 #include <memory>
+
+// Processes events until the condition holds; false after the timeout.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // Answers and records every message box while it lives. A box is answered
 // with the next scripted answer, or else with its own "Sure"/default button,
@@ -35,7 +39,7 @@ public:
     };
 
     BoxRecorder();
-    ~BoxRecorder();
+    ~BoxRecorder() { MsgBox::setInterceptor(previous_); }
 
     void answerNext(MsgBox::Answer answer) { answers_.append(answer); }
     int count() const { return boxes_.size(); }
@@ -82,7 +86,7 @@ public:
     using Handler = std::function<MsgBox::Answer(const MsgBox::Request& request,
                                                  const MsgBox::Interceptor& next)>;
     explicit BoxHook(Handler handler);
-    ~BoxHook();
+    ~BoxHook() { MsgBox::setInterceptor(next_); }
 
 private:
     MsgBox::Interceptor next_;
@@ -92,8 +96,8 @@ private:
 class TempWorkDir
 {
 public:
-    TempWorkDir();
-    ~TempWorkDir();
+    TempWorkDir() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
+    ~TempWorkDir() { QDir::setCurrent(previous_); }
     QString path() const { return dir_.path(); }
     QString file(const QString& name) const { return dir_.filePath(name); }
     bool isValid() const { return dir_.isValid(); }
@@ -108,7 +112,7 @@ class DevsimProcess
 {
 public:
     DevsimProcess() = default;
-    ~DevsimProcess();
+    ~DevsimProcess() { stop(); }
     // Starts devsim with the given arguments plus "--port 0" (unless a port
     // is given) and waits until it is ready. Addresses default to 127.0.0.1.
     bool start(const QStringList& arguments = QStringList(), int timeoutMs = 10000);
@@ -135,14 +139,24 @@ class FakeDevice : public QObject
 public:
     FakeDevice();
     quint16 port() const { return server_.serverPort(); }
-    bool waitForClient(int timeoutMs = 5000);
+    bool waitForClient(int timeoutMs = 5000)
+    {
+        return waitFor([this] { return client_ != nullptr; }, timeoutMs);
+    }
     QTcpSocket* client() const { return client_; }
     void write(const QByteArray& bytes);
     // Bytes received from the program so far.
     QByteArray received() const { return received_; }
-    bool waitForReceived(int size, int timeoutMs = 5000);
+    bool waitForReceived(int size, int timeoutMs = 5000)
+    {
+        return waitFor([this, size] { return received_.size() >= size; }, timeoutMs);
+    }
     void clearReceived() { received_.clear(); }
-    void closeClient();
+    void closeClient()
+    {
+        if (client_)
+            client_->disconnectFromHost();
+    }
 
 private:
     QTcpServer server_;
@@ -154,9 +168,5 @@ private:
 // a connection attempt to it is refused. 0 if no port could be had.
 quint16 closedLocalPort();
 
-// Processes events until the condition holds; false after the timeout.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
-
-// Folders of the source and build trees, for fixtures.
-QString sourceDir();
-QString devsimPath();
+// The device simulator program of this build.
+inline QString devsimPath() { return QStringLiteral(DEVSIM_PATH); }
