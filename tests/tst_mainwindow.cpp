@@ -11,7 +11,6 @@
 #include "programming/programmingpage.h"
 #include "testutil.h"
 
-#include <QtTest>
 #include <QtTest/qtestspontaneevent.h>
 #include <QtWidgets>
 
@@ -296,12 +295,44 @@ private Q_SLOTS:
         QCOMPARE(w.form()->stackWidget->currentWidget(), static_cast<QWidget*>(w.consolePage()));
         // The console page sends and shows through the window's link (frames as on the wire).
         device.clearReceived();
-        w.consolePage()->form()->leCmd->setText(QStringLiteral("ls"));
-        w.consolePage()->form()->btnSendCmd->click();
+        PageRoot* page = w.consolePage();
+        page->form()->leCmd->setText(QStringLiteral("ls"));
+        page->form()->btnSendCmd->click();
         QVERIFY(device.waitForReceived(8));
         QCOMPARE(device.received().toHex(), QByteArray("68000400126c735d"));
         device.write(QByteArray::fromHex("68000400136f6b59"));
-        QTRY_COMPARE(transcript(w.consolePage()), QStringLiteral("Send: ls\nRecv: ok\n"));
+        QTRY_COMPARE(transcript(page), QStringLiteral("Send: ls\nRecv: ok\n"));
+        QSignalSpy sent(page, &PageRoot::sendCmd);
+        const QStringList lines{"help", "", "Clear", " clear", "clear"}; // only "clear" clears
+        for (const QString& line : lines) {
+            page->form()->leCmd->setText(line);
+            page->form()->btnSendCmd->click();
+        }
+        QCOMPARE(page->form()->leCmd->text(), lines.last()); // not cleared
+        QCOMPARE(sent.count(), 4); // code and bytes: see the frame sent through the window
+        QVERIFY(transcript(page).isEmpty());
+        page->form()->leCmd->setText(QStringLiteral("date"));
+        QTest::keyClick(page->form()->leCmd, Qt::Key_Return); // Return sends too
+        QCOMPARE(sent.count(), 5);
+        // Code byte and payload: UTF-8, empty, invalid UTF-8, zero bytes, then codes not for the page.
+        for (const QByteArray& bytes : {QByteArray("\x13ok \xe4\xb8\xad"), QByteArray("\x13"),
+                                        QByteArray("\x13" "bad \xff\xfe end"), QByteArray("\x13" "abc\0def\0", 9),
+                                        QByteArray("\x12x"), QByteArray("\x01x")})
+            page->handleRespond(bytes[0], reinterpret_cast<const quint8*>(bytes.data() + 1), bytes.size() - 1);
+        const QChar replacement(QChar::ReplacementCharacter);
+        QVERIFY(transcript(page).contains(QStringLiteral("Recv: bad ") + replacement));
+        QCOMPARE(transcript(page).remove(replacement),
+                 QString::fromUtf8("Send: date\nRecv: ok 中\nRecv: \nRecv: bad  end\nRecv: abc\\0def\\0\n"));
+        // Sent entries are dark blue, replies dark green; a zero byte's mark stands out.
+        const auto formatAt = [page](int block, int column) {
+            QTextCursor c(page->form()->textBrowserCmd->document()->findBlockByNumber(block));
+            c.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor, column);
+            return c.charFormat();
+        };
+        QCOMPARE(formatAt(0, 1).foreground().color(), QColor(Qt::darkBlue));
+        QCOMPARE(formatAt(1, 1).foreground().color(), QColor(Qt::darkGreen));
+        QCOMPARE(formatAt(4, 10).background().color(), QColor(Qt::darkGreen));
+        QCOMPARE(formatAt(4, 12).background().style(), Qt::NoBrush);
         w.form()->btnClearHistory->click();
         QVERIFY(w.history().isEmpty() && w.addressCompleter()->model()->rowCount() == 0);
         QCOMPARE(readFile(AppSettings::historyPath()), QByteArray());
@@ -316,44 +347,6 @@ private Q_SLOTS:
         w.form()->actionRebootDevice->trigger();
         boxes->take();
         QCOMPARE(boxes->takeText(), QStringLiteral("Device not connected!"));
-    }
-
-    void consoleTranscript()
-    {
-        PageRoot page;
-        QSignalSpy sent(&page, &PageRoot::sendCmd);
-        const QStringList lines{"help", "", "Clear", " clear", "clear"}; // only "clear" clears
-        for (const QString& line : lines) {
-            page.form()->leCmd->setText(line);
-            page.form()->btnSendCmd->click();
-        }
-        QCOMPARE(page.form()->leCmd->text(), lines.last()); // not cleared
-        QCOMPARE(sent.count(), 4);
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(sent.at(i), (QVariantList{0x0012, lines[i].toLocal8Bit()}));
-        QVERIFY(transcript(&page).isEmpty());
-        page.form()->leCmd->setText(QStringLiteral("date"));
-        QTest::keyClick(page.form()->leCmd, Qt::Key_Return); // Return sends too
-        QCOMPARE(sent.count(), 5);
-        // Code byte and payload: UTF-8, empty, invalid UTF-8, zero bytes, then codes not for the page.
-        for (const QByteArray& bytes : {QByteArray("\x13ok \xe4\xb8\xad"), QByteArray("\x13"),
-                                        QByteArray("\x13" "bad \xff\xfe end"), QByteArray("\x13" "abc\0def\0", 9),
-                                        QByteArray("\x12x"), QByteArray("\x01x")})
-            page.handleRespond(bytes[0], reinterpret_cast<const quint8*>(bytes.data() + 1), bytes.size() - 1);
-        const QChar replacement(QChar::ReplacementCharacter);
-        QVERIFY(transcript(&page).contains(QStringLiteral("Recv: bad ") + replacement));
-        QCOMPARE(transcript(&page).remove(replacement),
-                 QString::fromUtf8("Send: date\nRecv: ok 中\nRecv: \nRecv: bad  end\nRecv: abc\\0def\\0\n"));
-        // Sent entries are dark blue, replies dark green; a zero byte's mark stands out.
-        const auto formatAt = [&page](int block, int column) {
-            QTextCursor c(page.form()->textBrowserCmd->document()->findBlockByNumber(block));
-            c.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor, column);
-            return c.charFormat();
-        };
-        QCOMPARE(formatAt(0, 1).foreground().color(), QColor(Qt::darkBlue));
-        QCOMPARE(formatAt(1, 1).foreground().color(), QColor(Qt::darkGreen));
-        QCOMPARE(formatAt(4, 10).background().color(), QColor(Qt::darkGreen));
-        QCOMPARE(formatAt(4, 12).background().style(), Qt::NoBrush);
     }
 
     // Both languages at run time, every kind of box and dialog run for real (no interceptor) in each.
@@ -377,16 +370,15 @@ private Q_SLOTS:
             QTRY_COMPARE(w.consolePage()->form()->btnSendCmd->text(), zh ? QStringLiteral("发送") : "Send");
             const QString existing = zh ? QStringLiteral("日志.txt") : "log.txt";
             writeFile(existing, "old");
-            const QString none;
             QList<MsgBox::Answer> answers;
             int accepted = 0, windows = 0;
             const QStringList texts = readModalRuns([&] {
                 QTest::keyClick(w.form()->leDevIP, Qt::Key_Return); // "Tip" with "Sure"
                 w.form()->actionRebootDevice->trigger();             // OK and No
-                answers << MsgBox::warning(none, none) << MsgBox::standard(QMessageBox::Question, none,
-                    none, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) // Yes clicked
-                        << MsgBox::standard(QMessageBox::Warning, none, none, QMessageBox::Ok | QMessageBox::No, QMessageBox::No)
-                        << MsgBox::standard(QMessageBox::Information, none, none, QMessageBox::Ok, QMessageBox::Ok);
+                answers << MsgBox::warning({}, {}) // then Yes, No and OK clicked
+                        << MsgBox::standard(QMessageBox::Question, {}, {}, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                        << MsgBox::standard(QMessageBox::Warning, {}, {}, QMessageBox::Ok | QMessageBox::No, QMessageBox::No)
+                        << MsgBox::standard(QMessageBox::Information, {}, {}, QMessageBox::Ok, QMessageBox::Ok);
                 w.form()->actionAbout->trigger();
                 DialogSetIP setIP;
                 setIP.setInterfaces({"eth0", "eth1"});
@@ -424,9 +416,6 @@ private Q_SLOTS:
                     "Fieldmate v1\\.3\\.6</span><br><br>Built on [A-Z][a-z]{2} [ 123]\\d \\d{4} \\d\\d:\\d\\d:"
                     "\\d\\d<br><br>This software is used for device programming and settings\\.</html>$")).size(), 1);
         }
-        w.form()->actionEnglish->trigger(); // the next start is in English
-        QTranslator next;
-        QCOMPARE(Startup::applyLanguage(next), 0);
         // A box deleted while it runs.
         QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, "Information", "Writing data...");
         QTimer::singleShot(0, [box] { delete box; });
