@@ -362,7 +362,6 @@ private Q_SLOTS:
             (zh ? w.form()->actionChinese : w.form()->actionEnglish)->trigger();
             QCOMPARE(QtCatalogue::installed(), zh);
             QCOMPARE(setting("language"), QVariant(zh ? "Chinese" : ""));
-            QCOMPARE(w.form()->btnConnect->text(), zh ? QStringLiteral("连接") : "Connect");
             QCOMPARE(w.form()->labelStatus->text(), "<font color=#FF0000>" + (zh ? QStringLiteral("未连接设备") : "Disconnect with device"));
             QCOMPARE(w.form()->menuHelp->title(), zh ? QStringLiteral("帮助") : "Help");
             QTRY_COMPARE(w.consolePage()->form()->btnSendCmd->text(), zh ? QStringLiteral("发送") : "Send");
