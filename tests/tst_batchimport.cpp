@@ -56,7 +56,6 @@ private Q_SLOTS:
     void workbook();
     void corpus();
     void dialogRun();
-    void settingsAndLanguage();
 };
 
 // Sets the size the central directory gives for the first sheet (0: keep), spoils its CRC by crcXor.
@@ -218,11 +217,17 @@ void TestBatchImport::corpus()
     }
 }
 
-// One dialog through typing, every kind of import, a delete, reports and the
-// image: no file, a damaged package and refused files start nothing.
+// One dialog through typing, every kind of import, a delete, reports, the image (no file, a damaged
+// package and refused files start nothing), the number of parallel devices and a language change.
 void TestBatchImport::dialogRun()
 {
     UI_BatchProgrammingDialog* ui = dialog->form();
+    ui->comboType->setCurrentIndex(2);
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(dialog.get(), &change);
+    QCOMPARE(ui->comboType->currentIndex(), 2);
+    QCOMPARE(ui->comboType->count(), 3);
+
     QTableWidget* table = ui->tableWidget;
     QTest::keyClicks(ui->leIP, "192.168.1"); // the validator lets it stand
     ui->btnAdd->click();
@@ -333,12 +338,8 @@ void TestBatchImport::dialogRun()
         QCOMPARE(shown(), (QStringList{why, why}));
     }
     QCOMPARE(starts.count(), 0);
-}
 
-// "Parallel devices": the number of cores by default, 1 to 64, remembered
-// in the settings file; the type survives a language change.
-void TestBatchImport::settingsAndLanguage()
-{
+    // "Parallel devices": the number of cores by default, 1 to 64, remembered in the settings file.
     BatchProgrammingDialog first;
     QSpinBox* spin = first.form()->spinJobs;
     QCOMPARE(QList<int>({spin->value(), spin->minimum(), spin->maximum(), int(first.workerList().size())}),
@@ -353,12 +354,6 @@ void TestBatchImport::settingsAndLanguage()
     // A dialog given its own count leaves the setting alone.
     QCOMPARE(dialog->workerList().size() + dialog->form()->spinJobs->value(), 4);
     QVERIFY(dialog->threadList().at(1)->isRunning() && dialog->workerList().at(1)->thread() == dialog->threadList().at(1));
-
-    dialog->form()->comboType->setCurrentIndex(2);
-    QEvent change(QEvent::LanguageChange);
-    QCoreApplication::sendEvent(dialog.get(), &change);
-    QCOMPARE(dialog->form()->comboType->currentIndex(), 2);
-    QCOMPARE(dialog->form()->comboType->count(), 3);
 }
 
 QTEST_MAIN(TestBatchImport)
