@@ -1,9 +1,6 @@
-// Fuzz target for device lists. Input starting with "PK" is read as a
-// workbook archive; input starting with '<' becomes the active sheet of a
-// workbook of stored entries (so the XML readers see it as it is); anything
-// else is a text or CSV list. Every address the text reader returns must be
-// a whole IPv4 address, no more than the input has lines; a workbook read
-// must give a used range that holds its cells, and never crash or hang.
+// Fuzz target for device lists. "PK..." is a workbook; "<..." the active sheet of a workbook of stored
+// entries (the XML readers see it as it is); anything else a text list. Text gives whole IPv4 addresses,
+// no more than lines; a workbook a used range holding its cells, or an error; nothing crashes or hangs.
 #include "../tests/xlsxbuild.h"
 #include "common/addresspatterns.h"
 #include "programming/devicelist.h"
@@ -11,9 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-namespace {
-
-QByteArray storedBook(const QByteArray& sheet, bool stored = true)
+static QByteArray storedBook(const QByteArray& sheet, bool stored = true)
 {
     Xlsx::Parts parts = Xlsx::book({QString()}, "<si><t>IP</t></si><si><r><t>10.0.</t></r><r><t>0.1</t></r></si>"
                                                 "<si><t>x</t><rPh><t>y</t></rPh></si><si/>",
@@ -25,24 +20,6 @@ QByteArray storedBook(const QByteArray& sheet, bool stored = true)
     }
     return Xlsx::zipBytes(parts, !stored);
 }
-
-void checkWorkbook(const QByteArray& zip)
-{
-    QBuffer buffer;
-    buffer.setData(zip);
-    buffer.open(QIODevice::ReadOnly);
-    const DeviceList::SheetColumn c = DeviceList::readWorkbook(&buffer);
-    const bool none = !c.ok || c.usedRange.isEmpty() || c.usedRange == QLatin1String("A1");
-    if ((!c.ok && c.error.isEmpty()) || (none && !c.cells.isEmpty()))
-        std::abort();
-    if (!none && (c.firstRow < 1 || c.lastRow < c.firstRow || c.lastRow > DeviceList::kMaxRows ||
-                  c.firstColumn < 1 || c.firstColumn > DeviceList::kMaxColumns ||
-                  c.cells.size() > c.lastRow - c.firstRow + 1 ||
-                  !c.usedRange.startsWith(DeviceList::columnName(c.firstColumn) + QString::number(c.firstRow))))
-        std::abort();
-}
-
-} // namespace
 
 std::vector<std::vector<std::uint8_t>> fuzzSeeds()
 {
@@ -67,22 +44,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > 1 << 16)
         return 0;
-    static const bool quiet = [] { // damaged archives make QBuffer complain
+    [[maybe_unused]] static const auto quiet = // damaged archives make QBuffer complain
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-        return true;
-    }();
-    (void)quiet;
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
     if (bytes.startsWith("PK") || bytes.startsWith('<')) {
-        checkWorkbook(bytes.startsWith('<') ? storedBook(bytes) : bytes);
+        QBuffer buffer;
+        buffer.setData(bytes.startsWith('<') ? storedBook(bytes) : bytes);
+        buffer.open(QIODevice::ReadOnly);
+        const DeviceList::SheetColumn c = DeviceList::readWorkbook(&buffer);
+        const bool none = !c.ok || c.usedRange.isEmpty() || c.usedRange == QLatin1String("A1");
+        if ((!c.ok && c.error.isEmpty()) || (none && !c.cells.isEmpty()) ||
+            (!none && (c.firstRow < 1 || c.lastRow < c.firstRow || c.lastRow > DeviceList::kMaxRows ||
+                       c.firstColumn < 1 || c.firstColumn > DeviceList::kMaxColumns ||
+                       c.cells.size() > c.lastRow - c.firstRow + 1 ||
+                       !c.usedRange.startsWith(DeviceList::columnName(c.firstColumn) + QString::number(c.firstRow)))))
+            std::abort();
         return 0;
     }
     const QStringList found = DeviceList::parseText(bytes);
     if (found.size() > bytes.count('\n') + bytes.count('\r') + 1)
         std::abort();
-    for (const QString& ip : found) {
+    for (const QString& ip : found)
         if (!isIpv4Address(ip) || ip.size() > 15)
             std::abort();
-    }
     return 0;
 }

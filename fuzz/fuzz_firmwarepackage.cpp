@@ -1,10 +1,8 @@
-// Fuzz target for the firmware package reader. Each input is written to a
-// file and read as a package; an independent in-memory decoding of the same
-// bytes says what the reader must conclude and which image it must write.
+// Fuzz target for the firmware package reader: each input is written to a file and read as a package;
+// an independent decoding of the bytes says what the reader must conclude and which image it must write.
 #include "common/crc16.h"
 #include "programming/firmwarepackage.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <vector>
@@ -25,11 +23,10 @@ R decode(const QByteArray& file, QByteArray* image)
 {
     if (file.size() < 8 || le(file, 0, 0, 2) != 0x4D46)
         return R::NotPackage;
-    const quint32 flags = le(file, 4);
-    const int trailer = (flags & 1u) ? 2 : 0;
-    const int payload = file.size() - 8 - trailer;
-    if (payload < 0 || (trailer && crc16Modbus(file.constData() + 8, std::size_t(payload)) !=
-                                       le(file, file.size() - 2, 0, 2)))
+    const quint32 flags = le(file, 4), crc = flags & 1u;
+    const int payload = file.size() - 8 - 2 * int(crc);
+    if (payload < 0 ||
+        (crc && crc16Modbus(file.constData() + 8, std::size_t(payload)) != le(file, file.size() - 2, 0, 2)))
         return R::Damaged;
     *image = file.mid(8, payload);
     if (flags & 2u) {
@@ -43,8 +40,7 @@ R decode(const QByteArray& file, QByteArray* image)
 }
 
 // Every input makes a few small files: in memory where that is possible.
-QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/fuzz_package-XXXXXX")
-                                                            : QDir::tempPath() + QStringLiteral("/fuzz_package-XXXXXX"));
+QTemporaryDir dir((QFile::exists("/dev/shm") ? QString("/dev/shm") : QDir::tempPath()) + "/fuzz_package-XXXXXX");
 
 } // namespace
 
@@ -67,16 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
     FirmwarePackage::setBaseDir(dir.path());
-    const QString input = dir.filePath(QStringLiteral("input.bin"));
-    QFile file(input);
+    QFile file(dir.filePath(QStringLiteral("input.bin")));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         return 0;
     file.close();
     QFile::remove(FirmwarePackage::tempImagePath());
-
     QByteArray expected;
     const R want = decode(bytes, &expected);
-    FirmwarePackage package(input);
+    FirmwarePackage package(file.fileName());
     const R result = package.unpackImage();
     QFile image(FirmwarePackage::tempImagePath());
     if (result != want || package.hasMagic() != (want != R::NotPackage) ||

@@ -26,20 +26,17 @@ inline QByteArray zipBytes(const Parts& parts, bool zip64 = false)
     buffer.open(QIODevice::WriteOnly);
     QuaZip zip(&buffer);
     zip.setZip64Enabled(zip64);
-    if (!zip.open(QuaZip::mdCreate))
-        return QByteArray();
+    bool ok = zip.open(QuaZip::mdCreate);
     for (const Part& part : parts) {
         QuaZipFile file(&zip);
-        if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(part.name), nullptr, 0,
-                       part.stored ? 0 : Z_DEFLATED, part.stored ? 0 : Z_DEFAULT_COMPRESSION) ||
-            file.write(part.data) != part.data.size())
-            return QByteArray();
+        const int method = part.stored ? 0 : Z_DEFLATED, level = part.stored ? 0 : Z_DEFAULT_COMPRESSION;
+        ok = ok && file.open(QIODevice::WriteOnly, QuaZipNewInfo(part.name), nullptr, 0, method, level) &&
+             file.write(part.data) == part.data.size();
         file.close();
-        if (file.getZipError() != ZIP_OK)
-            return QByteArray();
+        ok = ok && file.getZipError() == ZIP_OK;
     }
     zip.close();
-    return zip.getZipError() == ZIP_OK ? buffer.data() : QByteArray();
+    return ok && zip.getZipError() == ZIP_OK ? buffer.data() : QByteArray();
 }
 
 inline bool writeZip(const QString& path, const Parts& parts, bool zip64 = false)
@@ -86,10 +83,9 @@ inline Parts book(const QStringList& sheetData, const QString& sharedItems = QSt
 // Replaces text in the named part.
 inline void edit(Parts& parts, const QString& name, const QString& from, const QString& to)
 {
-    for (Part& part : parts) {
+    for (Part& part : parts)
         if (part.name == name)
             part.data.replace(from.toUtf8(), to.toUtf8());
-    }
 }
 
 } // namespace Xlsx
