@@ -38,8 +38,9 @@ public:
     // command, namespaces not allowed, ...).
     bool setUp(QString* why)
     {
+        const auto fail = [&](const QString& reason) { return (*why = reason, tearDown(), false); };
         if (geteuid() != 0 || !ip({"-V"}))
-            return fail(why, geteuid() ? "network namespaces need root" : "no ip command", {});
+            return fail(geteuid() ? "network namespaces need root" : "no ip command");
         static const QRegularExpression ours(QStringLiteral("^fm[hd]-(\\d+)$"));
         for (const QString& name : QDir(QStringLiteral("/run/netns")).entryList(QDir::Files)) {
             const auto m = ours.match(name); // from a run that died
@@ -49,7 +50,7 @@ public:
         QString out;
         created_ = ip({"netns", "add", hostNs}, &out);
         if (!created_ || !ip({"netns", "add", deviceNs}, &out))
-            return fail(why, "cannot create network namespaces: ", out);
+            return fail("cannot create network namespaces: " + out);
         static const int registered = std::atexit([] {
             if (current_ && current_->created_) // no Qt event loop here
                 [[maybe_unused]] const int rc = std::system(qPrintable(
@@ -63,7 +64,7 @@ public:
         if (!entered || !ip({"link", "set", "lo", "up"}, &out) || !addLink(hostIf, deviceIf, {}, &out) ||
             !ip({"address", "add", hostAddress + "/24", "dev", hostIf}, &out) ||
             !ip({"-n", deviceNs, "link", "set", "lo", "up"}, &out))
-            return fail(why, "cannot set up the host namespace and veth pair: ", out);
+            return fail("cannot set up the host namespace and veth pair: " + out);
         return true;
     }
     // The process stays in the (now unnamed) host namespace until it ends;
@@ -90,12 +91,6 @@ public:
     }
 
 private:
-    bool fail(QString* why, const char* reason, const QString& detail)
-    {
-        *why = QLatin1String(reason) + detail;
-        tearDown();
-        return false;
-    }
     static inline NetnsLab* current_ = nullptr; // the lab the exit handler removes
     bool created_ = false;
 };
