@@ -1,14 +1,9 @@
-// Fuzz target for the UDP search reply parser. The input is copied into a
-// buffer of exactly its size, so a read past the datagram's end is caught
-// by the address sanitizer. A reply that parses must be consistent: MACs
-// only when the reply carries them, and the device's MAC one of its
-// interfaces' MACs.
+// Fuzz target for the UDP search reply parser, on a copy of exactly the input's size (a read past
+// the end shows under the address sanitizer). A parsed reply is consistent: MACs only when it
+// carries them, the device's MAC one of its interfaces' MACs.
 #include "discovery/discoveryproto.h"
 
-#include <QByteArray>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <vector>
 
 std::vector<std::vector<std::uint8_t>> fuzzSeeds()
@@ -29,11 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > 65536)
         return 0;
-    std::unique_ptr<char[]> exact(new char[size ? size : 1]);
-    if (size)
-        std::memcpy(exact.get(), data, size);
+    const std::vector<char> exact(data, data + size);
     Discovery::UdpReply reply;
-    if (!Discovery::parseUdpReply(QByteArray::fromRawData(exact.get(), static_cast<int>(size)),
+    if (!Discovery::parseUdpReply(QByteArray::fromRawData(exact.data(), static_cast<int>(size)),
                                   QStringLiteral("10.0.0.5"), reply))
         return 0;
     bool macFound = reply.deviceMac.isEmpty();

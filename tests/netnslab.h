@@ -1,11 +1,9 @@
 #pragma once
 
-// A small network laboratory for the discovery tests and benchmark: this
-// process moves into a network namespace of its own (the host side), a
-// second namespace holds the simulated devices, and a veth pair joins them.
-// Names carry the process id; everything is removed again when the lab goes
-// away (also from an exit handler), and leftovers of runs that died are
-// removed at the next set-up.
+// A network lab for the discovery tests and benchmark: this process moves into a namespace of its
+// own (the host side), a second one holds the simulated devices, a veth pair joins them. Names
+// carry the process id; all is removed when the lab goes (also at exit), and leftovers of runs
+// that died at the next set-up.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,11 +23,7 @@ public:
     const QString hostIf = "fmh" + pid, deviceIf = "fmd" + pid;   // the veth ends
     const QString hostAddress = QStringLiteral("10.77.0.1");
 
-    ~NetnsLab()
-    {
-        tearDown();
-        current() = current() == this ? nullptr : current();
-    }
+    ~NetnsLab() { tearDown(), current_ = current_ == this ? nullptr : current_; }
     static bool ip(const QStringList& args, QString* output = nullptr)
     {
         QProcess p;
@@ -44,8 +38,9 @@ public:
     // command, namespaces not allowed, ...).
     bool setUp(QString* why)
     {
+        const auto fail = [&](const QString& reason) { return (*why = reason, tearDown(), false); };
         if (geteuid() != 0 || !ip({"-V"}))
-            return fail(why, geteuid() ? "network namespaces need root" : "no ip command", {});
+            return fail(geteuid() ? "network namespaces need root" : "no ip command");
         static const QRegularExpression ours(QStringLiteral("^fm[hd]-(\\d+)$"));
         for (const QString& name : QDir(QStringLiteral("/run/netns")).entryList(QDir::Files)) {
             const auto m = ours.match(name); // from a run that died
@@ -55,25 +50,21 @@ public:
         QString out;
         created_ = ip({"netns", "add", hostNs}, &out);
         if (!created_ || !ip({"netns", "add", deviceNs}, &out))
-            return fail(why, "cannot create network namespaces: ", out);
+            return fail("cannot create network namespaces: " + out);
         static const int registered = std::atexit([] {
-            if (current() && current()->created_) { // no Qt here
+            if (current_ && current_->created_) // no Qt event loop here
                 [[maybe_unused]] const int rc = std::system(qPrintable(
-                    "ip netns delete " + current()->deviceNs + "; ip netns delete " + current()->hostNs));
-            }
+                    "ip netns delete " + current_->deviceNs + "; ip netns delete " + current_->hostNs));
         });
         Q_UNUSED(registered)
-        current() = this;
+        current_ = this;
         const int fd = ::open(qPrintable("/run/netns/" + hostNs), O_RDONLY | O_CLOEXEC);
-        const bool entered = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0)
-            ::close(fd);
-        // From here on this thread (and every thread and process it starts)
-        // lives in the host namespace.
+        const bool entered = fd >= 0 && setns(fd, CLONE_NEWNET) == 0 && ::close(fd) == 0;
+        // From here on this thread (and every thread and process it starts) is in the host side.
         if (!entered || !ip({"link", "set", "lo", "up"}, &out) || !addLink(hostIf, deviceIf, {}, &out) ||
             !ip({"address", "add", hostAddress + "/24", "dev", hostIf}, &out) ||
             !ip({"-n", deviceNs, "link", "set", "lo", "up"}, &out))
-            return fail(why, "cannot set up the host namespace and veth pair: ", out);
+            return fail("cannot set up the host namespace and veth pair: " + out);
         return true;
     }
     // The process stays in the (now unnamed) host namespace until it ends;
@@ -100,17 +91,7 @@ public:
     }
 
 private:
-    bool fail(QString* why, const char* reason, const QString& detail)
-    {
-        *why = QLatin1String(reason) + detail;
-        tearDown();
-        return false;
-    }
-    static NetnsLab*& current() // the lab the exit handler removes
-    {
-        static NetnsLab* lab = nullptr;
-        return lab;
-    }
+    static inline NetnsLab* current_ = nullptr; // the lab the exit handler removes
     bool created_ = false;
 };
 
@@ -122,8 +103,7 @@ public:
     {
         process_.terminate();
         if (!process_.waitForFinished(5000))
-            process_.kill();
-        process_.waitForFinished(5000);
+            process_.kill(), process_.waitForFinished(5000);
     }
     bool start(const NetnsLab& lab, const QString& devsimPath, const QStringList& args, int timeoutMs = 60000)
     {
@@ -132,10 +112,9 @@ public:
         for (timer.start(); process_.waitForStarted(5000) && timer.elapsed() < timeoutMs;) {
             if (!process_.waitForReadyRead(100) && process_.state() != QProcess::Running)
                 return false;
-            while (process_.canReadLine()) {
+            while (process_.canReadLine())
                 if (process_.readLine().trimmed().endsWith("ready"))
                     return true;
-            }
         }
         return false;
     }
