@@ -86,9 +86,8 @@ private:
     QString unreachable;
 };
 
-// 200 devices, 4 workers: tasks start in list order; rows deleted in progress and waiting; a
-// refused start and a device that never ends; every other device gets the image byte for byte;
-// the whole report; a version batch afterwards starts every row afresh.
+// 200 devices, 4 workers: start order; rows deleted in progress and waiting; a refused start,
+// a device that never ends; images byte for byte; the report; a version batch afterwards.
 void TestBatchDialog::hundredsOfDevices()
 {
     const int count = 200;
@@ -121,12 +120,9 @@ void TestBatchDialog::hundredsOfDevices()
     for (int row = 0; row < count - 3; ++row) {
         const QString ip = address(row + 4);
         const bool ok = ip != "127.0.0.4" && ip != "127.0.0.5";
-        QCOMPARE(dialog->statusNumber(row), ok ? 2 : 3);
         QVERIFY2(stored(ip) == (ip == "127.0.0.5" ? QByteArray() : image), qPrintable(ip));
-        if (ok) {
-            QCOMPARE(dialog->versionText(row), QString(ip == "127.0.0.7" ? "no token here" : "v1.3.0"));
-            QCOMPARE(dialog->progressBar(row)->maximum(), 1500);
-        }
+        QVERIFY2(!ok || (dialog->progressBar(row)->maximum() == 1500 &&
+                         dialog->versionText(row) == (ip == "127.0.0.7" ? "no token here" : "v1.3.0")), qPrintable(ip));
         expected += ip + (ok ? "\t\tSucceeded\n" : ip.endsWith('4') ? "\t\tFailed\tTimeout\n" : "\t\tFailed\tStart refused\n");
     }
     QCOMPARE(report(), expected);
@@ -151,8 +147,7 @@ void TestBatchDialog::pageBesideBatchRetryAndStop()
 {
     QVERIFY(startDevices(5, {"prog-ack-delay-ms=5"}, 2, 4));
     unreachable = address(5);
-    const QByteArray batchImage = pattern(100 * 1024, 21);
-    const QByteArray pageImage = pattern(30 * 1024 + 7, 22);
+    const QByteArray batchImage = pattern(100 * 1024, 21), pageImage = pattern(30 * 1024 + 7, 22);
     const QString path = program(package(3, shifted(batchImage, quint32(batchImage.size()))));
     QVERIFY(dialog->isBatchRunning());
     ProgrammingPage page;

@@ -40,8 +40,7 @@ void TestCli::usageErrors_data()
         {{"program", "127.0.0.2"}, "--file is missing"},
         {{"program", "--file", "/nonexistent/x.bin", "127.0.0.2"}, "does not exist"},
         {{"program", "--file", file}, "no device given"},
-        {{"program", "--file", file, "--jobs", "0", "127.0.0.2"}, "--jobs must be a number from 1 to 64"},
-        {{"version", "--jobs", "65", "127.0.0.2"}, "--jobs must be a number from 1 to 64"},
+        {{"program", "--file", file, "--jobs", "65", "127.0.0.2"}, "--jobs must be a number from 1 to 64"},
         {{"version", "127.0.0.256"}, "not an IPv4 address"},
         {{"version", "--type", "kernel", "127.0.0.2"}, "--type must be"},
         {{"program", "--file", file, "--list", "/nonexistent/l.txt"}, "cannot read the device list"},
@@ -66,9 +65,8 @@ void TestCli::usageErrors()
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.size() == 1 && run.err.first().contains(message) && run.out.isEmpty(), qPrintable(run.err.join('|')));
     const CliRun help = runCli({args.first(), "--help"});
-    QCOMPARE(help.exitCode, args.first() == "frobnicate" ? 2 : 0);
-    if (help.exitCode == 0)
-        QVERIFY(help.out.startsWith("Usage: fieldmate-cli " + args.first() + " "));
+    if (args.first() != "frobnicate")
+        QVERIFY(help.exitCode == 0 && help.out.startsWith("Usage: fieldmate-cli " + args.first() + " "));
 }
 
 // One devsim on two threads: versions, a backup, and a programming list with a refused start, a
@@ -83,7 +81,6 @@ void TestCli::batches()
                           "127.0.0.4/version=v1.4.0 build7", "--set", "127.0.0.3/version-1=v2.0.1 fw", "--set",
                           "backup-size=5000", "--set", "backup-piece=700"}));
     const QString port = QString::number(devsim.port());
-    QCOMPARE(devsim.port("127.0.0.3"), devsim.port());
     CliRun run = runCli({"version", "--type", "firmware", "--port", port, "--json", "127.0.0.4", "127.0.0.3", "127.0.0.9"});
     QCOMPARE(run.out + QString::number(run.exitCode), QString(R"({"ip":"127.0.0.4","status":"succeeded","version":"v1.4.0"}
 {"ip":"127.0.0.3","status":"succeeded","version":"v2.0.1"}
