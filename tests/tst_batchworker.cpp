@@ -112,9 +112,8 @@ void TestBatchWorker::exchange()
     Steps started, updated;
     QObject probe;
     connect(worker, &BatchProgrammingThread::finished, &probe, [&] {
-        BatchProgrammingThread::Report report;
-        QVERIFY(worker->takeReport(&report));
-        reports.append(report);
+        reports.append(BatchProgrammingThread::Report());
+        QVERIFY(worker->takeReport(&reports.last()));
     });
     connect(worker, &BatchProgrammingThread::programmingStarted, &probe, [&](qlonglong n) { started << n; });
     connect(worker, &BatchProgrammingThread::programmingUpdated, &probe, [&](qlonglong n) { updated << n; });
