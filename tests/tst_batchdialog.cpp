@@ -1,6 +1,5 @@
-// Batches of the dialog against simulated devices, one per loopback address
-// (127.0.0.2 and up), each with its own state, version text, faults and
-// stored image; the page beside a batch; the dialog's boxes for real.
+// Batches of the dialog against simulated devices on 127.0.0.2 and up, each with its own
+// version text, faults and stored image; the page beside a batch; the dialog's boxes for real.
 #include "comm/commtcp.h"
 #include "programming/batchprogrammingdialog.h"
 #include "programming/batchprogrammingthread.h"
@@ -21,38 +20,47 @@ class TestBatchDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init()
+    {
+        work.reset(new TempWorkDir);
+        QVERIFY(QDir().mkpath(work->file("app")));
+        FirmwarePackage::setBaseDir(work->file("app"));
+        boxes.reset(new BoxRecorder);
+        devsim.reset(new DevsimProcess);
+        QVERIFY((closedPort = closedLocalPort()) != 0);
+        unreachable.clear();
+    }
+    void cleanup()
+    {
+        delete std::exchange(dialog, nullptr);
+        devsim.reset();
+        boxes->checkNoneLeft();
+        boxes.reset();
+        FirmwarePackage::setBaseDir(QString());
+        work.reset();
+    }
     void hundredsOfDevices();
     void pageBesideBatchRetryAndStop();
     void boxesInBothLanguagesAndModalRun();
 
 private:
-    // devsim for 127.0.0.2 .. address(1 + count) with the options.
-    bool startDevices(int count, const QStringList& options)
+    // devsim for 127.0.0.2 .. address(1 + count) with the options; a dialog for the first devices.
+    bool startDevices(int count, QStringList options, int workers, int devices)
     {
         QStringList args{"--range", address(2) + '-' + address(1 + count)};
-        for (const QString& option : options + QStringList{"prog-dir=" + work->file("store"), "prog-install-ms=20"})
+        for (const QString& option : options << "prog-dir=" + work->file("store") << "prog-install-ms=20")
             args << "--set" << option;
-        return devsim->start(args);
-    }
-    void makeDialog(int workers, int devices)
-    {
         dialog = new BatchProgrammingDialog(nullptr, workers);
         dialog->setReportTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
         dialog->setPortResolver([this](const QString& ip) {
-            const quint16 port = ip == unreachable ? 0 : devsim->port(ip);
-            return port ? port : closedPort;
+            return ip != unreachable && devsim->port(ip) ? devsim->port(ip) : closedPort;
         });
         for (int i = 2; i < 2 + devices; ++i)
-            QVERIFY(dialog->addDevice(address(i)));
+            dialog->addDevice(address(i));
+        return devsim->start(args) && dialog->deviceList().size() == devices;
     }
     QByteArray stored(const QString& ip) const { return readFile(work->file("store/image-" + ip + ".bin")); }
-    QByteArray report() const
-    {
-        dialog->exportReport(work->file("report.txt"));
-        return readFile(work->file("report.txt"));
-    }
+    QByteArray report() const { return dialog->exportReport(work->file("r.txt")), readFile(work->file("r.txt")); }
     bool waitForBatchEnd()
     {
         return waitFor([this] {
@@ -64,11 +72,10 @@ private:
     }
     QString program(const QByteArray& file)
     {
-        const QString path = work->file("image.bin");
-        writeFile(path, file);
-        dialog->form()->leFile->setText(path);
+        writeFile(work->file("image.bin"), file);
+        dialog->form()->leFile->setText(work->file("image.bin"));
         dialog->form()->btnProgram->click();
-        return path;
+        return work->file("image.bin");
     }
 
     std::unique_ptr<TempWorkDir> work;
@@ -79,39 +86,15 @@ private:
     QString unreachable;
 };
 
-void TestBatchDialog::init()
-{
-    work.reset(new TempWorkDir);
-    QVERIFY(QDir().mkpath(work->file("app")));
-    FirmwarePackage::setBaseDir(work->file("app"));
-    boxes.reset(new BoxRecorder);
-    devsim.reset(new DevsimProcess);
-    QVERIFY((closedPort = closedLocalPort()) != 0);
-    unreachable.clear();
-}
-
-void TestBatchDialog::cleanup()
-{
-    delete std::exchange(dialog, nullptr);
-    devsim.reset();
-    boxes->checkNoneLeft();
-    boxes.reset();
-    FirmwarePackage::setBaseDir(QString());
-    work.reset();
-}
-
-// A programming batch over 200 devices with 4 workers: tasks start in list
-// order; two rows deleted while their devices are in progress; a device that
-// refuses the start and one that never ends; every other device gets the image
-// byte for byte and reports its version. The report says it all; a version
-// batch afterwards starts every row afresh.
+// 200 devices, 4 workers: start order; rows deleted in progress and waiting; a refused start,
+// a device that never ends; images byte for byte; the report; a version batch afterwards.
 void TestBatchDialog::hundredsOfDevices()
 {
     const int count = 200;
     QVERIFY(startDevices(count, {address(2) + "/prog-ack-delay-ms=300", address(3) + "/prog-ack-delay-ms=300",
                                  address(5) + "/prog-refuse-start=1", address(4) + "/prog-no-finish=1",
-                                 address(7) + "/version=no token here", address(8) + "/version-2=v0.9.1 patch"}));
-    makeDialog(4, count);
+                                 address(7) + "/version=no token here", address(8) + "/version-2=v0.9.1 patch"},
+                         4, count));
     for (BatchProgrammingThread* worker : dialog->workerList())
         worker->setFinishTimeout(3000);
     QSignalSpy starts(dialog, &BatchProgrammingDialog::taskStart);
@@ -137,12 +120,9 @@ void TestBatchDialog::hundredsOfDevices()
     for (int row = 0; row < count - 3; ++row) {
         const QString ip = address(row + 4);
         const bool ok = ip != "127.0.0.4" && ip != "127.0.0.5";
-        QCOMPARE(dialog->statusNumber(row), ok ? 2 : 3);
         QVERIFY2(stored(ip) == (ip == "127.0.0.5" ? QByteArray() : image), qPrintable(ip));
-        if (ok) {
-            QCOMPARE(dialog->versionText(row), QString(ip == "127.0.0.7" ? "no token here" : "v1.3.0"));
-            QCOMPARE(dialog->progressBar(row)->maximum(), 1500);
-        }
+        QVERIFY2(!ok || (dialog->progressBar(row)->maximum() == 1500 &&
+                         dialog->versionText(row) == (ip == "127.0.0.7" ? "no token here" : "v1.3.0")), qPrintable(ip));
         expected += ip + (ok ? "\t\tSucceeded\n" : ip.endsWith('4') ? "\t\tFailed\tTimeout\n" : "\t\tFailed\tStart refused\n");
     }
     QCOMPARE(report(), expected);
@@ -160,20 +140,15 @@ void TestBatchDialog::hundredsOfDevices()
     }
 }
 
-// A package batch runs while the page programs another package into another
-// device: each device gets the image its run was started with, but one the
-// batch cannot reach (report in Chinese). "Retry Failed" runs exactly that one
-// again, with the image the batch sent. Stop ends the tasks under way and
-// starts no other. The batch keeps its image until the dialog goes.
+// A package batch while the page programs another package into another device; the batch
+// cannot reach one (report in Chinese). "Retry Failed" runs that one again with the image the
+// batch sent. Stop ends the tasks under way. The batch keeps its image until the dialog goes.
 void TestBatchDialog::pageBesideBatchRetryAndStop()
 {
-    QVERIFY(startDevices(5, {"prog-ack-delay-ms=5"}));
-    makeDialog(2, 4);
+    QVERIFY(startDevices(5, {"prog-ack-delay-ms=5"}, 2, 4));
     unreachable = address(5);
-    const QByteArray batchImage = pattern(100 * 1024, 21);
-    const QByteArray pageImage = pattern(30 * 1024 + 7, 22);
+    const QByteArray batchImage = pattern(100 * 1024, 21), pageImage = pattern(30 * 1024 + 7, 22);
     const QString path = program(package(3, shifted(batchImage, quint32(batchImage.size()))));
-    QVERIFY(dialog->isBatchRunning());
     ProgrammingPage page;
     CommTcp link;
     connect(&page, &ProgrammingPage::sendCmd, &link, &CommTcp::send);
@@ -182,7 +157,7 @@ void TestBatchDialog::pageBesideBatchRetryAndStop()
     link.connectDevice(address(6));
     QVERIFY(link.isConnected());
     RealBoxes real;
-    QVERIFY(writeFile(work->file("page.bin"), package(1, pageImage)));
+    writeFile(work->file("page.bin"), package(1, pageImage));
     page.form()->leFile->setText(work->file("page.bin"));
     page.form()->btnProgramming->click();
     QCOMPARE(real.waitFor(), QStringLiteral("[Information] Programming finish!"));
@@ -214,23 +189,21 @@ void TestBatchDialog::pageBesideBatchRetryAndStop()
     QVERIFY(waitFor([this] { return dialog->progressBar(0)->value() > 0; }, 10000));
     dialog->form()->btnStop->click();
     QVERIFY(waitForBatchEnd());
-    QCOMPARE(report(), kReportHead + "127.0.0.2\t\tStopped\tStopped by the operator\n"
-                                     "127.0.0.3\t\tStopped\tStopped by the operator\n"
-                                     "127.0.0.4\t\tStopped\tStopped by the operator\n"
-                                     "127.0.0.5\t\tStopped\tStopped by the operator\n");
+    QByteArray stopped = kReportHead;
+    for (int i = 2; i <= 5; ++i)
+        stopped += (address(i) + "\t\tStopped\tStopped by the operator\n").toLatin1();
+    QCOMPARE(report(), stopped);
     QVERIFY(stored(address(2)).isEmpty());
     delete std::exchange(dialog, nullptr);
     QVERIFY(folder.entryList(QDir::Files).isEmpty());
 }
 
-// The page runs its one dialog modally, list kept. Enter in the address
-// field adds the device and never starts a batch; the dialog's warnings run
-// as real modal boxes in both languages; the type survives the language change.
+// The page runs its one dialog modally, list kept. Enter in the address field adds the device,
+// never starts a batch; real modal warnings in both languages; the type survives the language.
 void TestBatchDialog::boxesInBothLanguagesAndModalRun()
 {
     ProgrammingPage page;
     BatchProgrammingDialog* batch = page.batchDialog();
-    QVERIFY(batch);
     bool wasModal = false;
     QTimer::singleShot(0, batch, [batch, &wasModal] { wasModal = batch->isVisible() && batch->isModal(), batch->reject(); });
     page.form()->btnBatch->click();

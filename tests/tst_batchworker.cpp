@@ -1,14 +1,11 @@
-// The batch worker in a thread of its own against a scripted device: each
-// case is the exchange frame by frame (literal bytes where they are short),
-// with the task's status, reason, version and progress at its end.
+// The batch worker in its own thread against a scripted device: each case is the exchange
+// frame by frame (literal bytes), with the task's status, reason, version and progress.
 #include "comm/commandframe.h"
 #include "comm/commtcp.h"
 #include "programming/batchprogrammingthread.h"
 #include "progtestutil.h"
 #include "testutil.h"
 
-#include <QScopeGuard>
-#include <QThread>
 #include <future>
 #include <QtTest>
 
@@ -43,6 +40,10 @@ const QList<Case>& cases()
 {
     static const QStringList k4500 = kProgram + QStringList{">6800070100020000119417", kAccept} + transfer(4500) +
                                      QStringList{kFinished, ">6800030001026e", "=v1.3.0 b"};
+    static const QStringList k2048 = kProgram + QStringList{">680007010002000008007a", kAccept};
+    static const QStringList k5000 = kProgram + QStringList{">680007010002000013880d", kAccept, "c0,0,1024"};
+    static const QStringList k10 = kProgram + QStringList{">6800070100020000000a7c", kAccept, "c0,0,10", kAck, kFinished,
+                                                          ">6800030001026e"};
     static const QList<Case> list = {
         {"token later", false, 2, 0, "", {">6800030001026e", "!again", "<68000300040170", "=build7 v2.0.1"}, 2, Reason::None, "v2.0.1", {}},
         {"token first", false, 0, 0, "", {">6800030001006c", "=v1.4.0 build7"}, 2, Reason::None, "v1.4.0", {}},
@@ -50,8 +51,7 @@ const QList<Case>& cases()
         {"no token", false, 0, 0, "", {">6800030001006c", "!describe", "=release 1.4"}, 2, Reason::None, "release 1.4", {}},
         {"upper-case V", false, 0, 0, "", {">6800030001006c", "=V1.2.3 x"}, 2, Reason::None, "V1.2.3 x", {}},
         {"empty reply", false, 0, 0, "", {">6800030001006c", "<68000200016b"}, 2, Reason::None, "", {}},
-        {"cut at zero", false, 3, 0, "", {">6800030001036f", "<68000d000176332e312e34006a756e6b98"},
-         2, Reason::None, "v3.1.4", {}},
+        {"cut at zero", false, 3, 0, "", {">6800030001036f", "<68000d000176332e312e34006a756e6b98"}, 2, Reason::None, "v3.1.4", {}},
         {"current transfer", true, 2, 1025, "",
          QStringList{">6800030001016d", "=v1.3.0 build42", ">6800070100020000040177", kAccept} +
              transfer(1025) + QStringList{"<68000201026d", kFinished, ">6800030001026e", "=v1.4.0 new"},
@@ -61,36 +61,23 @@ const QList<Case>& cases()
         {"legacy: no sequence, no resend", true, 2, 3000, "chunk=100",
          {">6800030001016d", "=v1.2.2 r1", ">68000701000200000bb835", kAccept, "c-1,0,1024"},
          3, Reason::NoAnswer, "v1.2.2", {}},
-        {"first chunk four times", true, 2, 2048, "chunk=60",
-         {">6800030001016d", "=v1.2.3 x", ">680007010002000008007a", kAccept, "c0,0,1024", "c0,0,1024",
-          "c0,0,1024", "c0,0,1024"},
-         3, Reason::NoAnswer, "v1.2.3", {}},
-        {"last chunk four times", true, 2, 2048, "chunk=60",
-         {">6800030001016d", "=v1.2.3 x", ">680007010002000008007a", kAccept, "c0,0,1024", kAck,
-          "c1,1024,1024", "c1,1024,1024", "c1,1024,1024", "c1,1024,1024"},
-         3, Reason::NoAnswer, "v1.2.3", {1024}},
-        {"start refused", true, 2, 2048, "",
-         kProgram + QStringList{">680007010002000008007a", "<6800030100006c"}, 3, Reason::StartRefused, "v1.3.0", {}},
-        {"chunk refused", true, 2, 2048, "",
-         kProgram + QStringList{">680007010002000008007a", kAccept, "c0,0,1024", "<6800030101006d"},
+        {"first chunk four times", true, 2, 2048, "chunk=60", k2048 + QStringList{"c0,0,1024", "c0,0,1024", "c0,0,1024",
+         "c0,0,1024"}, 3, Reason::NoAnswer, "v1.3.0", {}},
+        {"last chunk four times", true, 2, 2048, "chunk=60", k2048 + QStringList{"c0,0,1024", kAck, "c1,1024,1024",
+         "c1,1024,1024", "c1,1024,1024", "c1,1024,1024"}, 3, Reason::NoAnswer, "v1.3.0", {1024}},
+        {"start refused", true, 2, 2048, "", kProgram + QStringList{">680007010002000008007a", "<6800030100006c"},
+         3, Reason::StartRefused, "v1.3.0", {}},
+        {"chunk refused", true, 2, 2048, "", k2048 + QStringList{"c0,0,1024", "<6800030101006d"},
          3, Reason::ChunkRefused, "v1.3.0", {}},
         {"version wait bounded", false, 0, 0, "reply=150", {">6800030001006c"}, 3, Reason::NoAnswer, "", {}},
         {"finish wait bounded", true, 2, 100, "finish=150",
          kProgram + QStringList{">68000701000200000064d6", kAccept, "c0,0,100", kAck, "<68000201026d"},
          3, Reason::Timeout, "v1.3.0", {100}},
-        {"link lost", true, 2, 5000, "reply=600000 chunk=600000",
-         kProgram + QStringList{">680007010002000013880d", kAccept, "c0,0,1024", "!close"},
-         3, Reason::LinkLost, "v1.3.0", {}},
-        {"stopped", true, 2, 5000, "reply=600000 chunk=600000",
-         kProgram + QStringList{">680007010002000013880d", kAccept, "c0,0,1024", "!stop"},
-         4, Reason::Stopped, "v1.3.0", {}},
+        {"link lost", true, 2, 5000, "reply=600000 chunk=600000", k5000 + QStringList{"!close"}, 3, Reason::LinkLost, "v1.3.0", {}},
+        {"stopped", true, 2, 5000, "reply=600000 chunk=600000", k5000 + QStringList{"!stop"}, 4, Reason::Stopped, "v1.3.0", {}},
         {"read back after restart", true, 2, 10, "readback=3000",
-         kProgram + QStringList{">6800070100020000000a7c", kAccept, "c0,0,10", kAck, kFinished,
-                                ">6800030001026e", "!reconnect", ">6800030001026e", "=v2.0.0 after"},
-         2, Reason::None, "v2.0.0", {10, 10}},
-        {"read back unanswered", true, 2, 10, "readback=100",
-         kProgram + QStringList{">6800070100020000000a7c", kAccept, "c0,0,10", kAck, kFinished, ">6800030001026e"},
-         2, Reason::None, "", {10, 10}},
+         k10 + QStringList{"!reconnect", ">6800030001026e", "=v2.0.0 after"}, 2, Reason::None, "v2.0.0", {10, 10}},
+        {"read back unanswered", true, 2, 10, "readback=100", k10, 2, Reason::None, "", {10, 10}},
         {"image missing", true, 2, -1, "", kProgram, 3, Reason::ImageUnreadable, "v1.3.0", {}},
         {"connection refused", false, 0, 0, "port=closed", {}, 3, Reason::CannotConnect, "", {}},
     };
@@ -103,16 +90,14 @@ class TestBatchWorker : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void exchange_data();
+    void exchange_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < cases().size(); ++i)
+            QTest::newRow(cases().at(i).name) << i;
+    }
     void exchange();
 };
-
-void TestBatchWorker::exchange_data()
-{
-    QTest::addColumn<int>("row");
-    for (int i = 0; i < cases().size(); ++i)
-        QTest::newRow(cases().at(i).name) << i;
-}
 
 void TestBatchWorker::exchange()
 {
@@ -127,9 +112,8 @@ void TestBatchWorker::exchange()
     Steps started, updated;
     QObject probe;
     connect(worker, &BatchProgrammingThread::finished, &probe, [&] {
-        BatchProgrammingThread::Report report;
-        QVERIFY(worker->takeReport(&report));
-        reports.append(report);
+        reports.append(BatchProgrammingThread::Report());
+        QVERIFY(worker->takeReport(&reports.last()));
     });
     connect(worker, &BatchProgrammingThread::programmingStarted, &probe, [&](qlonglong n) { started << n; });
     connect(worker, &BatchProgrammingThread::programmingUpdated, &probe, [&](qlonglong n) { updated << n; });
@@ -145,25 +129,22 @@ void TestBatchWorker::exchange()
     });
     const auto frames = [&fake] {
         QList<QPair<int, QByteArray>> list;
-        FrameReassembler().feedWith(fake.received().constData(), fake.received().size(),
-                                    [&list](int cmd, const quint8* data, int size) {
-                                        list.append({cmd, QByteArray(reinterpret_cast<const char*>(data), size)});
-                                    });
+        FrameReassembler().feedWith(fake.received().constData(), fake.received().size(), [&](int cmd, const quint8* d, int n) {
+            list.append({cmd, QByteArray(reinterpret_cast<const char*>(d), n)});
+        });
         return list;
     };
     const QByteArray image = pattern(qMax(c.image, 0));
     const QString path = work.file(QStringLiteral("image.bin"));
-    if (c.image >= 0)
-        QVERIFY(writeFile(path, image));
+    QVERIFY(c.image < 0 || writeFile(path, image));
     worker->setProgramming(c.programming);
     worker->setProgType(c.type);
     worker->setFileName(path);
     using Set = void (BatchProgrammingThread::*)(int);
-    const QMap<QString, Set> seams{{"chunk", &BatchProgrammingThread::setChunkInterval},
-                                   {"reply", &BatchProgrammingThread::setReplyTimeout},
-                                   {"finish", &BatchProgrammingThread::setFinishTimeout},
-                                   {"readback", &BatchProgrammingThread::setReadBackTimeout},
-                                   {"progress", &BatchProgrammingThread::setProgressInterval}};
+    const QMap<QString, Set> seams{
+        {"chunk", &BatchProgrammingThread::setChunkInterval}, {"reply", &BatchProgrammingThread::setReplyTimeout},
+        {"finish", &BatchProgrammingThread::setFinishTimeout}, {"readback", &BatchProgrammingThread::setReadBackTimeout},
+        {"progress", &BatchProgrammingThread::setProgressInterval}};
     for (const QString& wait : QString(c.waits).split(' ', Qt::SkipEmptyParts))
         if (seams.contains(wait.section('=', 0, 0)))
             (worker->*seams.value(wait.section('=', 0, 0)))(wait.section('=', 1).toInt());
@@ -188,8 +169,10 @@ void TestBatchWorker::exchange()
         } else if (step[0] == '<' || step[0] == '=') {
             QCOMPARE(frames().size(), sent); // one request outstanding at a time
             fake.write(step[0] == '<' ? QByteArray::fromHex(arg.toLatin1()) : CommandFrame::encode(1, arg.toUtf8()));
-        } else if (arg == "close") {
+        } else if (arg == "close" || arg == "reconnect") {
             fake.closeClient();
+            fake.clearReceived();
+            sent = 0;
         } else if (arg == "again") { // a second start of the running task changes nothing
             QMetaObject::invokeMethod(worker, "onTaskStart", Qt::QueuedConnection, Q_ARG(int, 4));
         } else if (arg == "describe") { // nor does the description of the next task
@@ -197,10 +180,6 @@ void TestBatchWorker::exchange()
             worker->setTask(5, "127.0.0.1");
         } else if (arg == "stop") {
             QMetaObject::invokeMethod(worker, "onTaskStop", Qt::QueuedConnection);
-        } else if (arg == "reconnect") {
-            fake.closeClient();
-            fake.clearReceived();
-            sent = 0;
         }
     }
     QVERIFY(waitFor([&] { return !reports.isEmpty(); }));
@@ -218,10 +197,8 @@ void TestBatchWorker::exchange()
         seen.set_value({QThread::currentThread(), worker->link(), worker->chunkTimer()});
     }, Qt::QueuedConnection);
     const QList<QObject*> own = seen.get_future().get();
-    QVERIFY(own[1] && own[2]);
-    for (QObject* o : own.mid(1))
-        QVERIFY(o->thread() == &thread && o->thread() == own[0] && !o->parent());
-    // The link is closed after every task.
+    for (QObject* o : own.mid(1)) // ... and the link is closed after every task
+        QVERIFY(o && o->thread() == &thread && o->thread() == own[0] && !o->parent());
     QVERIFY(waitFor([&] { return !fake.client() || fake.client()->state() != QAbstractSocket::ConnectedState; }));
 }
 
