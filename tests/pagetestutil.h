@@ -7,7 +7,6 @@
 #include "common/dialogs.h"
 #include "testutil.h"
 
-#include <QTranslator>
 
 // Hands a reply to a page the way the link does.
 template <class Page> void respond(Page& page, int cmd, const QByteArray& payload)

@@ -5,14 +5,7 @@
 #include "common/crc16.h"
 #include "common/msgbox.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QString>
-#include <QStringList>
-#include <QTimer>
+#include <QtWidgets>
 
 namespace ProgTest {
 

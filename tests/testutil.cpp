@@ -1,8 +1,5 @@
 #include "testutil.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QRegularExpression>
 
 
 BoxRecorder::BoxRecorder()

@@ -2,17 +2,8 @@
 
 #include "common/msgbox.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QList>
-#include <QMap>
-#include <QPointer>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 #include <memory>

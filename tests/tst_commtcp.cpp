@@ -4,7 +4,6 @@
 #include "testutil.h"
 
 #include <QSignalSpy>
-#include <QThread>
 
 namespace {
 

@@ -6,8 +6,6 @@
 #include "app/crashhandler.h"
 #include "testutil.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
 #include <elf.h>

@@ -8,14 +8,8 @@
 #include "netnslab.h"
 #include "testutil.h"
 
-#include <QComboBox>
-#include <QDesktopServices>
-#include <QLineEdit>
-#include <QMenu>
+#include <QtWidgets>
 #include <QNetworkInterface>
-#include <QPushButton>
-#include <QScopeGuard>
-#include <QTreeWidget>
 
 namespace {
 

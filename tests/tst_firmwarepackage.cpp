@@ -3,7 +3,6 @@
 #include "programming/firmwarepackage.h"
 #include "progtestutil.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using Result = FirmwarePackage::Result;
