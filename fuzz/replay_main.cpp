@@ -31,30 +31,19 @@ int main(int argc, char** argv)
         std::vector<std::uint8_t> input = seeds[rng() % seeds.size()];
         const int edits = 1 + static_cast<int>(rng() % 8);
         for (int e = 0; e < edits; ++e) {
-            switch (rng() % 5) {
-            case 0: // flip a byte
-                if (!input.empty())
-                    input[rng() % input.size()] = static_cast<std::uint8_t>(rng());
-                break;
-            case 1: // insert a byte
-                input.insert(input.begin() + (input.empty() ? 0 : rng() % (input.size() + 1)),
-                             static_cast<std::uint8_t>(rng()));
-                break;
-            case 2: // cut the tail
-                if (!input.empty())
-                    input.resize(rng() % input.size());
-                break;
-            case 3: // append another seed
-            {
-                const auto& other = seeds[rng() % seeds.size()];
+            const auto& other = seeds[rng() % seeds.size()];
+            const unsigned what = rng() % 5;
+            if (what == 0 && !input.empty()) // flip a byte
+                input[rng() % input.size()] = static_cast<std::uint8_t>(rng());
+            else if (what == 1) // insert a byte
+                input.insert(input.begin() + rng() % (input.size() + 1), static_cast<std::uint8_t>(rng()));
+            else if (what == 2 && !input.empty()) // cut the tail
+                input.resize(rng() % input.size());
+            else if (what == 3) // append another seed
                 input.insert(input.end(), other.begin(), other.end());
-                break;
-            }
-            default: // random bytes
+            else if (what == 4) // random bytes
                 for (int k = static_cast<int>(rng() % 16); k > 0; --k)
                     input.push_back(static_cast<std::uint8_t>(rng()));
-                break;
-            }
         }
         LLVMFuzzerTestOneInput(input.data(), input.size());
     }
