@@ -1,8 +1,6 @@
 #pragma once
 // Builds .xlsx workbooks part by part, so any detail met in real files can be written.
 #include <QBuffer>
-#include <QFile>
-#include <QStringList>
 
 #include <quazip/quazipfile.h>
 
@@ -19,7 +17,6 @@ using Parts = QList<Part>;
 inline QByteArray zipBytes(const Parts& parts, bool zip64 = false)
 {
     QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
     QuaZip zip(&buffer);
     zip.setZip64Enabled(zip64);
     bool ok = zip.open(QuaZip::mdCreate);
