@@ -1,14 +1,8 @@
 #pragma once
-// Makes small .xlsx workbooks part by part (tests, benchmark, fuzz seeds),
-// so that every detail a reader meets in real files can be written.
+// Builds .xlsx workbooks part by part, so any detail met in real files can be written.
 #include <QBuffer>
-#include <QFile>
-#include <QList>
-#include <QStringList>
 
-#include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
-#include <quazip/quazipnewinfo.h>
 
 namespace Xlsx {
 
@@ -23,7 +17,6 @@ using Parts = QList<Part>;
 inline QByteArray zipBytes(const Parts& parts, bool zip64 = false)
 {
     QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
     QuaZip zip(&buffer);
     zip.setZip64Enabled(zip64);
     bool ok = zip.open(QuaZip::mdCreate);
@@ -53,8 +46,7 @@ inline QString cell(const QString& ref, const QString& type, const QString& valu
     return QStringLiteral("<c r=\"%1\"%2><v>%3</v></c>").arg(ref, t, value);
 }
 
-// A workbook with one worksheet per <sheetData> content, the shared
-// strings (<si> items) and extra workbook XML before and after <sheets>.
+// One worksheet per <sheetData> content, shared <si> items, workbook XML around <sheets>.
 inline Parts book(const QStringList& sheetData, const QString& sharedItems = QString(),
                   const QString& beforeSheets = QString(), const QString& afterSheets = QString())
 {
@@ -80,7 +72,6 @@ inline Parts book(const QStringList& sheetData, const QString& sharedItems = QSt
     return parts << Part{"xl/sharedStrings.xml", QStringLiteral("<sst xmlns=\"%1\">%2</sst>").arg(main, sharedItems).toUtf8()};
 }
 
-// Replaces text in the named part.
 inline void edit(Parts& parts, const QString& name, const QString& from, const QString& to)
 {
     for (Part& part : parts)
