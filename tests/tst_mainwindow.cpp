@@ -51,9 +51,8 @@ QStringList readableTexts(QWidget* window)
     return texts;
 }
 
-// Runs `open`, which runs modal windows for real. A timer reads each one and closes it: a box
-// with its "Yes" or default button, a file dialog choosing `fileName`, the set-IP dialog with a
-// bad address (its warning comes up), then a good one, any other dialog with Cancel.
+// Runs `open`; a timer reads each real modal window and closes it: a box with "Yes" or its default
+// button, a file dialog choosing `fileName`, set-IP with a bad then a good address, others Cancel.
 QStringList readModalRuns(const std::function<void()>& open, const QString& fileName, int* windows)
 {
     QStringList texts;
@@ -66,14 +65,13 @@ QStringList readModalRuns(const std::function<void()>& open, const QString& file
         if (!modal || !modal->isVisible() || modal == current)
             return;
         current = modal;
-        const bool first = !seen.contains(modal);
-        if (first)
+        if (!seen.contains(modal))
             seen << modal, texts << readableTexts(modal);
+        else if (!qobject_cast<DialogSetIP*>(modal))
+            return; // the set-IP dialog again, after its warning
         if (auto* dialog = qobject_cast<DialogSetIP*>(modal)) {
             dialog->form()->leIP->setText(setIPClicks++ ? "10.0.0.9" : "1.2.3");
             QMetaObject::invokeMethod(dialog->form()->btnSure, "click", Qt::QueuedConnection);
-        } else if (!first) {
-            return;
         } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             QAbstractButton* yes = box->button(QMessageBox::Yes);
             (yes ? yes : box->defaultButton() ? box->defaultButton() : box->buttons().value(0))->click();
@@ -132,8 +130,7 @@ private Q_SLOTS:
             MainWindow w;
             w.setTranslator(&translator, row.index);
             QCOMPARE(w.form()->btnConnect->text(), translated ? QStringLiteral("连接") : "Connect");
-            QCOMPARE(w.form()->actionChinese->isChecked(), row.index == 1);
-            QCOMPARE(w.form()->actionEnglish->isChecked(), row.index == 0);
+            QVERIFY((row.index ? w.form()->actionChinese : w.form()->actionEnglish)->isChecked());
             QCOMPARE(QtCatalogue::installed(), translated); // Qt's own texts follow
             QCOMPARE(setting("language").toString(), row.value ? row.value : "English"); // kept
             dropLanguage();
@@ -172,8 +169,7 @@ private Q_SLOTS:
             static_cast<QObject&>(w).event(&byProgram);
             QCOMPARE(setting("screen/height").toInt(), 560);
         }
-        QApplication::setFont(defaultFont);
-        MainWindow w;
+        MainWindow w; // the first run left the default font
         QVERIFY(w.history().isEmpty() && !w.addressCompleter()->model()); // no history file
         // The font dialog starts from the application font; the choice is stored.
         const QFont chosen(QStringLiteral("Sans"), 17, QFont::Bold, true);
@@ -225,7 +221,6 @@ private Q_SLOTS:
                 QCOMPARE(boxes->take().summary(), "[Tip] Device IP Address " + QString(bad.isEmpty() ? "could not be null!" : "format error!"));
         }
         QVERIFY(button->isEnabled() && attempts.isEmpty() && !QFile::exists(AppSettings::historyPath()));
-        const QString offline = w.form()->labelStatus->text(); // checked in both languages below
         entry->setText(QStringLiteral("127.0.0.1"));
         QTest::keyClick(entry, Qt::Key_Return); // Enter in the entry connects
         QVERIFY(w.isConnected());
@@ -234,8 +229,7 @@ private Q_SLOTS:
         const QByteArray record("127.0.0.1\0\0\0\0\0\0\0", 16);
         QCOMPARE(readFile(AppSettings::historyPath()), record);
         button->click();
-        QTRY_VERIFY(!w.isConnected());
-        QCOMPARE(button->text(), QStringLiteral("Connect"));
+        QTRY_VERIFY(!w.isConnected() && button->text() == "Connect");
         // With the history popup open, Enter and a press on Connect reach the popup first; each connects.
         QAbstractItemView* popup = w.addressCompleter()->popup();
         for (const bool byEnter : {true, false}) {
@@ -243,13 +237,12 @@ private Q_SLOTS:
             entry->setFocus();
             QTest::keyClicks(entry, byEnter ? "127.0.0" : "127.0.0.1");
             QTRY_VERIFY(popup->isVisible());
-            if (byEnter) {
-                popup->setCurrentIndex(popup->model()->index(0, 0));
+            const QPoint onButton = popup->mapFromGlobal(button->mapToGlobal(button->rect().center()));
+            popup->setCurrentIndex(popup->model()->index(0, 0));
+            if (byEnter)
                 QTest::keyClick(popup, Qt::Key_Return);
-            } else {
-                QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier,
-                                  popup->mapFromGlobal(button->mapToGlobal(button->rect().center())));
-            }
+            else
+                QTest::mouseClick(popup, Qt::LeftButton, {}, onButton);
             QTRY_VERIFY(w.isConnected());
             QVERIFY(!popup->isVisible() && entry->text() == "127.0.0.1");
             QCOMPARE(attempts.count(), byEnter ? 2 : 3);
@@ -308,10 +301,8 @@ private Q_SLOTS:
         }
         QCOMPARE(page->form()->leCmd->text(), lines.last()); // not cleared
         QCOMPARE(sent.count(), 4); // code and bytes: see the frame sent through the window
-        QVERIFY(transcript(page).isEmpty());
         page->form()->leCmd->setText(QStringLiteral("date"));
-        QTest::keyClick(page->form()->leCmd, Qt::Key_Return); // Return sends too
-        QCOMPARE(sent.count(), 5);
+        QTest::keyClick(page->form()->leCmd, Qt::Key_Return); // Return sends too: see the transcript
         // Code byte and payload: UTF-8, empty, invalid UTF-8, zero bytes, then codes not for the page.
         for (const QByteArray& bytes : {QByteArray("\x13ok \xe4\xb8\xad"), QByteArray("\x13"),
                                         QByteArray("\x13" "bad \xff\xfe end"), QByteArray("\x13" "abc\0def\0", 9),
@@ -335,8 +326,7 @@ private Q_SLOTS:
         QVERIFY(w.history().isEmpty() && w.addressCompleter()->model()->rowCount() == 0);
         QCOMPARE(readFile(AppSettings::historyPath()), QByteArray());
         device.closeClient(); // the device hangs up
-        QTRY_VERIFY(!w.isConnected());
-        QCOMPARE(w.form()->labelStatus->text(), offline);
+        QTRY_COMPARE(w.form()->labelStatus->text(), "<font color=#FF0000>Disconnect with device");
         w.commLink()->setPort(closedLocalPort()); // refused: the link's reason; not remembered
         button->click();
         QVERIFY(QRegularExpression("^Connect to device failed, .+!$").match(boxes->takeText()).hasMatch());
@@ -392,15 +382,13 @@ private Q_SLOTS:
                                                      MsgBox::Answer::No, MsgBox::Answer::Ok}));
             QVERIFY(w.displayLogPageWidget()->isSaving()); // the file dialog was answered
             w.displayLogPageWidget()->form()->btnSave->click();
-            // The cancelled font dialog still stores the font.
-            QCOMPARE(setting("Font/size").toInt(), defaultFont.pointSize());
+            QCOMPARE(setting("Font/size").toInt(), defaultFont.pointSize()); // stored though cancelled
             QVERIFY(!setting("Font/bold").toBool() && !setting("Font/italic").toBool());
             const QStringList expected =
                 zh ? QStringList{"确定", "否(&N)", "是(&Y)", "查找范围：", "文件名称(&N)：",
                                  "字体风格(&Y)", "已存在", "IP地址无效！"}
                    : QStringList{"Sure", "&No", "&Yes", "Look in:", "File &name:", "Font st&yle",
-                                 "already exists", "IP address is invalid!", "Set IP Address",
-                                 "Device IP Address could not be null!", "Are you sure to reboot device?"};
+                                 "already exists", "IP address is invalid!", "Set IP Address"};
             for (const QString& text : expected)
                 QVERIFY2(!texts.filter(text).isEmpty(), qPrintable(text));
             // No English word left in Chinese, but names; the About text in English.
