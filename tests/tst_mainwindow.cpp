@@ -268,10 +268,9 @@ private Q_SLOTS:
         QTRY_VERIFY(!w.gestureTimer()->isActive()); // the time has passed: counting starts again
         w.gestureTimer()->setInterval(60000);
         // The second press of a double click arrives as a double-click event, which does not count.
-        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(1, 1), Qt::LeftButton, Qt::LeftButton, {});
         for (int i = 0; i < 4; ++i) {
             pressStatus(w, 1);
-            QApplication::sendEvent(w.form()->labelStatus, &dbl);
+            QTest::mouseDClick(w.form()->labelStatus, Qt::LeftButton);
         }
         QVERIFY(!w.consolePage());
         pressStatus(w, 1);
