@@ -303,10 +303,8 @@ private Q_SLOTS:
                                         QByteArray("\x13" "bad \xff\xfe end"), QByteArray("\x13" "abc\0def\0", 9),
                                         QByteArray("\x12x"), QByteArray("\x01x")})
             page->handleRespond(bytes[0], reinterpret_cast<const quint8*>(bytes.data() + 1), bytes.size() - 1);
-        const QChar replacement(QChar::ReplacementCharacter);
-        QVERIFY(transcript(page).contains(QStringLiteral("Recv: bad ") + replacement));
-        QCOMPARE(transcript(page).remove(replacement),
-                 QString::fromUtf8("Send: date\nRecv: ok 中\nRecv: \nRecv: bad  end\nRecv: abc\\0def\\0\n"));
+        QCOMPARE(transcript(page), QString::fromUtf8("Send: date\nRecv: ok 中\nRecv: \nRecv: bad \xef\xbf\xbd"
+                                                     "\xef\xbf\xbd end\nRecv: abc\\0def\\0\n"));
         // Sent entries are dark blue, replies dark green; a zero byte's mark stands out.
         const auto formatAt = [page](int block, int column) {
             QTextCursor c(page->form()->textBrowserCmd->document()->findBlockByNumber(block));
@@ -345,7 +343,6 @@ private Q_SLOTS:
         MsgBox::setInterceptor(nullptr);
         for (const bool zh : {false, true}) {
             (zh ? w.form()->actionChinese : w.form()->actionEnglish)->trigger();
-            QCOMPARE(QtCatalogue::installed(), zh);
             QCOMPARE(setting("language"), QVariant(zh ? "Chinese" : ""));
             QCOMPARE(w.form()->labelStatus->text(), "<font color=#FF0000>" + (zh ? QStringLiteral("未连接设备") : "Disconnect with device"));
             QCOMPARE(w.form()->menuHelp->title(), zh ? QStringLiteral("帮助") : "Help");
