@@ -97,21 +97,16 @@ class TestMainWindow : public QObject
     BoxRecorder* boxes = nullptr;
     QTranslator translator;
     QFont defaultFont;
-    void dropLanguage() { QCoreApplication::removeTranslator(&translator), QtCatalogue::remove(); }
+    void restore() // the language and font every test starts with
+    {
+        QCoreApplication::removeTranslator(&translator), QtCatalogue::remove();
+        QApplication::setFont(defaultFont);
+    }
 
 private Q_SLOTS:
     void initTestCase() { defaultFont = QApplication::font(); }
-    void init()
-    {
-        work = new TempWorkDir, boxes = new BoxRecorder;
-        QApplication::setFont(defaultFont);
-    }
-    void cleanup()
-    {
-        boxes->checkNoneLeft();
-        delete boxes, delete work;
-        dropLanguage();
-    }
+    void init() { work = new TempWorkDir, boxes = new BoxRecorder; }
+    void cleanup() { boxes->checkNoneLeft(), delete boxes, delete work, restore(); }
 
     // Language at start-up; nullptr: the first run, which stores only the language.
     void languageAtStart()
@@ -133,7 +128,7 @@ private Q_SLOTS:
             QVERIFY((row.index ? w.form()->actionChinese : w.form()->actionEnglish)->isChecked());
             QCOMPARE(QtCatalogue::installed(), translated); // Qt's own texts follow
             QCOMPARE(setting("language").toString(), row.value ? row.value : "English"); // kept
-            dropLanguage();
+            restore();
         }
     }
 
