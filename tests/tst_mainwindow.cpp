@@ -96,7 +96,7 @@ class TestMainWindow : public QObject
     TempWorkDir* work = nullptr;
     BoxRecorder* boxes = nullptr;
     QTranslator translator;
-    QFont defaultFont;
+    const QFont defaultFont = QApplication::font();
     void restore() // the language and font every test starts with
     {
         QCoreApplication::removeTranslator(&translator), QtCatalogue::remove();
@@ -104,7 +104,6 @@ class TestMainWindow : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { defaultFont = QApplication::font(); }
     void init() { work = new TempWorkDir, boxes = new BoxRecorder; }
     void cleanup() { boxes->checkNoneLeft(), delete boxes, delete work, restore(); }
 
@@ -147,7 +146,6 @@ private Q_SLOTS:
             TempWorkDir dir;
             QApplication::setFont(defaultFont);
             writeFile(AppSettings::filePath(), row.ini);
-            const QString storedWidth = setting("screen/width").toString();
             MainWindow w;
             QCOMPARE(w.size(), row.size);
             QCOMPARE(QApplication::font().pointSize(), row.points);
@@ -155,7 +153,7 @@ private Q_SLOTS:
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             // Showing stores the size, unless the stored one was cut down to the screen.
-            QCOMPARE(setting("screen/width").toInt(), storedWidth == "100000" ? 100000 : w.width());
+            QCOMPARE(setting("screen/width").toInt(), row.ini.contains("100000") ? 100000 : w.width());
             // Once the operator resized the window, every new size is stored.
             QResizeEvent byOperator(QSize(640, 480), w.size());
             QSpontaneKeyEvent::setSpontaneous(&byOperator);
@@ -228,7 +226,6 @@ private Q_SLOTS:
         QAbstractItemView* popup = w.addressCompleter()->popup();
         for (const bool byEnter : {true, false}) {
             entry->clear();
-            entry->setFocus();
             QTest::keyClicks(entry, byEnter ? "127.0.0" : "127.0.0.1");
             QTRY_VERIFY(popup->isVisible());
             const QPoint onButton = popup->mapFromGlobal(button->mapToGlobal(button->rect().center()));
@@ -245,7 +242,6 @@ private Q_SLOTS:
         }
         QCOMPARE(readFile(AppSettings::historyPath()), record); // once only
         // The reboot question: No sends nothing, OK sends command 0x0002.
-        QVERIFY(device.waitForClient());
         boxes->answerNext(MsgBox::Answer::No);
         w.form()->actionRebootDevice->trigger();
         QCOMPARE(boxes->take().summary(), QStringLiteral("[Warning] Are you sure to reboot device?"));
@@ -390,7 +386,6 @@ private Q_SLOTS:
         QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, "Information", "Writing data...");
         QTimer::singleShot(0, [box] { delete box; });
         QCOMPARE(MsgBox::exec(*box), MsgBox::Answer::Closed);
-        QVERIFY(!box);
     }
 
     void setIPValidation()
