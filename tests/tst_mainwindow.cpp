@@ -152,9 +152,8 @@ private Q_SLOTS:
             QVERIFY(QApplication::font().bold() == row.boldItalic && QApplication::font().italic() == row.boldItalic);
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
-            // Showing stores the size, unless the stored one was cut down to the screen.
+            // Showing stores the size unless cut to the screen; after an operator resize, every size.
             QCOMPARE(setting("screen/width").toInt(), row.ini.contains("100000") ? 100000 : w.width());
-            // Once the operator resized the window, every new size is stored.
             QResizeEvent byOperator(QSize(640, 480), w.size());
             QSpontaneKeyEvent::setSpontaneous(&byOperator);
             static_cast<QObject&>(w).event(&byOperator); // as delivered by the window system
