@@ -152,7 +152,7 @@ private Q_SLOTS:
             QVERIFY(QApplication::font().bold() == row.boldItalic && QApplication::font().italic() == row.boldItalic);
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
-            // Showing stores the size unless cut to the screen; after an operator resize, every size.
+            // Showing stores the size unless cut to the screen; after an operator resize, any size.
             QCOMPARE(setting("screen/width").toInt(), row.ini.contains("100000") ? 100000 : w.width());
             QResizeEvent byOperator(QSize(640, 480), w.size());
             QSpontaneKeyEvent::setSpontaneous(&byOperator);
