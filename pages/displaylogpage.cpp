@@ -92,6 +92,8 @@ void DisplayLogPage::changeEvent(QEvent* event)
         ui->retranslateUi(this);
         if (isSaving())
             ui->btnSave->setText(tr("Stop saving"));
+        if (logOpen)
+            ui->btnOpen->setText(tr("Close"));
     }
     QWidget::changeEvent(event);
 }

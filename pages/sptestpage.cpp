@@ -170,6 +170,7 @@ void SPTestPage::changeEvent(QEvent* event)
         ui->retranslateUi(this);
         refill(ui->comboBoxFlowControl, flowControlItems());
         refill(ui->comboBoxParity, parityItems());
+        setPortOpen(portOpen);
     }
     QWidget::changeEvent(event);
 }

@@ -261,8 +261,9 @@ void BatchProgrammingDialog::deleteRow(int row)
     // with the next device in list order, none is passed over.
     const QString ip = item->text();
     devices.removeAll(ip);
-    // The worker of a deleted device goes on with the next device when its
-    // task ends.
+    // A waiting device leaves the batch; the worker of a running one goes on
+    // with the next device when its task ends.
+    batchRunner->removeDevice(ip);
     known.remove(ip);
     ui->tableWidget->removeRow(row);
 }

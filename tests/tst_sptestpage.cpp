@@ -200,7 +200,7 @@ void TestSPTestPage::formAndRetranslation()
     QCOMPARE(ui->comboBoxFlowControl->currentText() + ui->comboBoxParity->currentText() +
                  ui->comboBoxParity->itemText(2) + ui->comboBoxBaudRate->currentText(),
              QStringLiteral("<Software><Even><Odd>38400"));
-    QVERIFY(page.isPortOpen()); // the flag survives a language change
+    QVERIFY(page.isPortOpen() && ui->btnConnect->text() == "<Disconnect>"); // still open
     QCoreApplication::removeTranslator(&translator);
     QCoreApplication::processEvents();
     QCOMPARE(ui->comboBoxFlowControl->currentText(), QStringLiteral("Software"));
