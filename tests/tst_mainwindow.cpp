@@ -13,6 +13,7 @@
 
 #include <QtTest/qtestspontaneevent.h>
 #include <QtWidgets>
+#include <sys/stat.h>
 
 namespace {
 
@@ -192,6 +193,29 @@ private Q_SLOTS:
             c->setCompletionPrefix(QStringLiteral("192.168.1.1"));
             QCOMPARE(c->completionCount(), row.entries.filter(QStringLiteral("192.168.1.1")).size());
         }
+    }
+
+    // FIFOs block whoever opens them: start-up, connecting, clearing the history and a language
+    // switch must pass them by.
+    void fifosArePassedBy()
+    {
+        QDir().mkpath("config");
+        for (const QString& path : {AppSettings::filePath(), AppSettings::historyPath()})
+            QCOMPARE(::mkfifo(qPrintable(path), 0600), 0);
+        installCatalogue();
+        QCOMPARE(Startup::applyLanguage(translator), 0);
+        FakeDevice device;
+        MainWindow w;
+        w.setTranslator(&translator, 0);
+        w.commLink()->setPort(device.port());
+        w.form()->leDevIP->setText("127.0.0.1");
+        w.form()->btnConnect->click();
+        QVERIFY(w.isConnected() && w.history() == QStringList{"127.0.0.1"});
+        w.form()->btnClearHistory->click();
+        w.form()->actionChinese->trigger();
+        QCOMPARE(w.form()->btnConnect->text(), QStringLiteral("断开"));
+        for (const QString& path : {AppSettings::filePath(), AppSettings::historyPath()})
+            QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
     }
 
     // Address checks, connecting, history, reboot, console, a device that hangs up, one that refuses.
