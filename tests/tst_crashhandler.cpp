@@ -51,7 +51,8 @@ QString checkCore(const QByteArray& core, int signal, qint64 pid, const QString&
             const quint64 desc = name + ((nh ? nh->n_namesz : 0) + 3) / 4 * 4;
             if (!nh || !at(desc, nh->n_descsz) || QByteArray(core.constData() + name) != "CORE")
                 return QStringLiteral("note %1 is malformed").arg(types.size());
-            const char* d = core.constData() + desc;
+            const QByteArray aligned = core.mid(int(desc), int(nh->n_descsz)) + QByteArray(256, 0);
+            const char* d = aligned.constData();
             const auto* ps = reinterpret_cast<const elf_prpsinfo*>(d);
             if (nh->n_type == NT_PRPSINFO &&
                 (ps->pr_pid != pid || ps->pr_ppid != getpid() || ps->pr_uid != getuid() ||
