@@ -6,6 +6,7 @@
 #include "progtestutil.h"
 #include "testutil.h"
 
+#include <atomic>
 #include <future>
 #include <QtTest>
 
@@ -191,10 +192,16 @@ void TestBatchWorker::exchange()
     QCOMPARE(frames().size(), sent);
     // The link and the timer belong to the worker's thread, without parent; a
     // send without connection opens no box either.
-    std::promise<QList<QObject*>> seen; // an ordering the thread checker can see
-    QMetaObject::invokeMethod(worker, [&seen, worker] {
-        worker->link()->send(1, QByteArray(1, '\0'));
-        seen.set_value({QThread::currentThread(), worker->link(), worker->chunkTimer()});
+    // Orderings the thread checker can see: an atomic and a promise, no captures (Qt's hand-over of
+    // a functor to another thread is invisible to it).
+    static std::promise<QList<QObject*>> seen;
+    static std::atomic<BatchProgrammingThread*> target;
+    seen = {};
+    target.store(worker, std::memory_order_release);
+    QMetaObject::invokeMethod(worker, [] {
+        BatchProgrammingThread* w = target.load(std::memory_order_acquire);
+        w->link()->send(1, QByteArray(1, '\0'));
+        seen.set_value({QThread::currentThread(), w->link(), w->chunkTimer()});
     }, Qt::QueuedConnection);
     const QList<QObject*> own = seen.get_future().get();
     for (QObject* o : own.mid(1)) // ... and the link is closed after every task
