@@ -4,6 +4,7 @@
 // report beside it, and shows the "Crash" box (a real modal box, which the
 // helper closes itself through the test seam).
 #include "app/crashhandler.h"
+#include "progtestutil.h"
 #include "testutil.h"
 
 #include <QtTest>
@@ -13,12 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The core file as a reader that knows only the ELF layout sees it: notes
 // walked with their 4-byte padding, the process and signal notes, and which
@@ -142,19 +137,19 @@ void TestCrashHandler::crash()
     QVERIFY2(when.isValid() && qAbs(when.secsTo(QDateTime::currentDateTime())) < 300, qPrintable(stamp));
 
     // The report: the signal, every thread, the faulting one's symbolic backtrace first.
-    const QString report = QString::fromUtf8(readAll(work.file(files[1])));
+    const QString report = QString::fromUtf8(ProgTest::readFile(work.file(files[1])));
     const int threads = QRegularExpression("threads \\((\\d+)\\)").match(report).captured(1).toInt();
     QVERIFY2(report.contains(QStringLiteral("(%1), code ").arg(signal)) && threads >= 2 &&
                  report.section("\n  thread ", 1, 1).contains(faulting), qPrintable(report));
 
     // The box: real, untranslated, with the signal and the faulting instruction.
-    const QStringList box = QString::fromUtf8(readAll(work.file("box.txt"))).split('\n');
+    const QStringList box = QString::fromUtf8(ProgTest::readFile(work.file("box.txt"))).split('\n');
     const QRegularExpressionMatch text =
         QRegularExpression(QStringLiteral("^Code: 0x%1, address: (0x[0-9a-f]+)$").arg(signal, 0, 16))
             .match(box.value(1));
     QVERIFY2(box.value(0) == "Crash" && text.hasMatch() && box.value(2) == "OK", qPrintable(box.join('|')));
     QVERIFY(report.contains("instruction address: " + text.captured(1)));
-    const QString wrong = checkCore(readAll(work.file(files[0])), signal, pid, how,
+    const QString wrong = checkCore(ProgTest::readFile(work.file(files[0])), signal, pid, how,
                                     text.captured(1).toULongLong(nullptr, 16), threads);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 
